@@ -1,0 +1,16 @@
+# libFuzzer targets under ASan and UBSan. ctest runs each for a short bounded
+# time from the seeds; longer runs: build/fuzz/tests/<target> -max_total_time=N.
+enable_testing()
+set(FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+set(FUZZ_SECONDS 20 CACHE STRING "How long each fuzz target runs under ctest")
+
+foreach(target scan_fuzz evt_replay_fuzz)
+    add_executable(${target} tests/fuzz/${target}.cpp ${HISTORY_SOURCES} ${TITLE_SOURCES} ${TEST_SUPPORT_SOURCES} ${CLOCK_SOURCES})
+    target_compile_options(${target} PRIVATE ${FUZZ_FLAGS})
+    target_link_options(${target} PRIVATE ${FUZZ_FLAGS})
+    set(work ${CMAKE_BINARY_DIR}/corpus/${target})
+    add_test(NAME ${target}.smoke
+             COMMAND sh -c "mkdir -p '${work}' && exec \"$0\" -max_total_time=${FUZZ_SECONDS} -timeout=5 -rss_limit_mb=2048 -print_final_stats=1 '${work}' '${CMAKE_SOURCE_DIR}/tests/fuzz/seeds/${target}'"
+                     $<TARGET_FILE:${target}>)
+    set_tests_properties(${target}.smoke PROPERTIES ENVIRONMENT "TZ=Etc/GMT+5" TIMEOUT 300)
+endforeach()

@@ -1,0 +1,6 @@
+# Cross-compiling for 32-bit Windows with MinGW-w64 (posix threads): the
+# release build. This kernel cannot run 32-bit Wine, so it is built, not run.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+set(TALLYVANE_MINGW_PREFIX i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

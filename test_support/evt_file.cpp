@@ -1,0 +1,256 @@
+// The legacy event log file (.evt): a 0x30-byte header, then the records as a
+// ring that wraps from the end of the file back to offset 0x30, closed by a
+// 0x28-byte end-of-log record. Read into an EventLogScript, newest first.
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "test_support/record_source.h"
+
+namespace {
+
+constexpr uint32_t kHeaderSize = 0x30;  // also where the ring starts
+constexpr uint32_t kSignature = 0x654C664C;  // "LfLe"
+constexpr uint32_t kMinRecordSize = 0x38;  // the fixed part of a record
+constexpr uint32_t kEofSize = 0x28;
+constexpr uint32_t kEofMarks[4] = {0x11111111, 0x22222222, 0x33333333, 0x44444444};
+constexpr uint32_t kFlagDirty = 1;
+constexpr uint32_t kReadChunk = 1u << 16;
+
+// The file as a ring: record bytes live in [kHeaderSize, size) and a run that
+// reaches `size` goes on at kHeaderSize.
+struct Ring {
+    const uint8_t* data;
+    uint32_t size;
+};
+
+// Stores a formatted one-line reason in *error (if any) and returns false.
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+bool Fail(std::string* error, const char* format, ...)
+{
+    if (!error)
+        return false;
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    *error = text;
+    return false;
+}
+
+// The dword at `at`, in host order (little-endian, like the file, on every
+// host we build for); records sit at any offset, hence memcpy.
+uint32_t GetU32(const uint8_t* at)
+{
+    uint32_t value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+// Copies `count` bytes (at most the ring's length) from ring offset `pos`,
+// which must lie in [kHeaderSize, size), wrapping as needed. Returns the ring
+// offset just past them.
+uint32_t RingCopy(const Ring& ring, uint32_t pos, uint32_t count, uint8_t* out)
+{
+    while (count > 0) {
+        const uint32_t run = std::min(count, ring.size - pos);
+        std::memcpy(out, ring.data + pos, run);
+        out += run;
+        count -= run;
+        pos += run;
+        if (pos == ring.size)
+            pos = kHeaderSize;
+    }
+    return pos;
+}
+
+// As RingCopy, appending to `out`, whose capacity the caller has reserved.
+uint32_t RingAppend(const Ring& ring, uint32_t pos, uint32_t count, std::vector<uint8_t>* out)
+{
+    while (count > 0) {
+        const uint32_t run = std::min(count, ring.size - pos);
+        out->insert(out->end(), ring.data + pos, ring.data + pos + run);
+        count -= run;
+        pos += run;
+        if (pos == ring.size)
+            pos = kHeaderSize;
+    }
+    return pos;
+}
+
+// Reads the ten dwords of the end-of-log record at ring offset `pos` into
+// `fields` and says whether they carry its length and markers.
+bool ReadEofRecord(const Ring& ring, uint32_t pos, uint32_t fields[10])
+{
+    uint8_t raw[kEofSize];
+    const uint8_t* at = ring.data + pos;
+    if (ring.size - pos < kEofSize) {
+        // Cheap rejection first: scans call this at every dword of the ring.
+        if (ring.size - pos >= 4 && GetU32(at) != kEofSize)
+            return false;
+        RingCopy(ring, pos, kEofSize, raw);
+        at = raw;
+    } else if (GetU32(at) != kEofSize) {
+        return false;
+    }
+    for (int i = 0; i < 10; ++i)
+        fields[i] = GetU32(at + 4 * i);
+    return fields[1] == kEofMarks[0] && fields[2] == kEofMarks[1] && fields[3] == kEofMarks[2] &&
+           fields[4] == kEofMarks[3] && fields[9] == kEofSize;
+}
+
+// Looks for the end-of-log record at every dword of the ring, starting at
+// `hint` (where a stale header last saw it) and wrapping once round. True with
+// its offset and fields when found.
+bool FindEofRecord(const Ring& ring, uint32_t hint, uint32_t* pos, uint32_t fields[10])
+{
+    const uint32_t slots = (ring.size - kHeaderSize + 3) / 4;
+    // The log only grows after the header was last written, so the record is
+    // usually a little past the hint.
+    uint32_t at = hint >= kHeaderSize && hint < ring.size ? hint - (hint - kHeaderSize) % 4 : kHeaderSize;
+    for (uint32_t i = 0; i < slots; ++i) {
+        // The first marker alone rules out nearly every dword, cheaply.
+        const bool candidate = ring.size - at < 8 || GetU32(ring.data + at + 4) == kEofMarks[0];
+        if (candidate && ReadEofRecord(ring, at, fields)) {
+            *pos = at;
+            return true;
+        }
+        at += 4;
+        if (at >= ring.size)
+            at = kHeaderSize;
+    }
+    return false;
+}
+
+}  // namespace
+
+// Unrolls the ring of a .evt image into script->bytes and lists the records
+// newest first in script->newestFirst; other fields are left alone. On a bad
+// image returns false with a one-line reason and leaves `script` untouched.
+bool ParseEvtImage(const uint8_t* data, size_t size, EventLogScript* script, std::string* error)
+{
+    if (size < kHeaderSize)
+        return Fail(error, "file is %u bytes, too short for the header", static_cast<unsigned>(size));
+    if (size > UINT32_MAX)
+        return Fail(error, "file is too large for 32-bit offsets");
+    if (GetU32(data + 4) != kSignature)
+        return Fail(error, "bad header signature");
+    if (GetU32(data) != kHeaderSize || GetU32(data + 44) != kHeaderSize)
+        return Fail(error, "bad header size %u/%u", GetU32(data), GetU32(data + 44));
+    if (GetU32(data + 8) != 1 || GetU32(data + 12) != 1)
+        return Fail(error, "unsupported version %u.%u", GetU32(data + 8), GetU32(data + 12));
+
+    const Ring ring = {data, static_cast<uint32_t>(size)};
+    if (ring.size - kHeaderSize < kEofSize)
+        return Fail(error, "file is %u bytes, too short for the end-of-log record", ring.size);
+    const auto inRing = [&](uint32_t offset) { return offset >= kHeaderSize && offset < ring.size; };
+
+    const uint32_t flags = GetU32(data + 36);
+    uint32_t begin = GetU32(data + 16);
+    uint32_t end = GetU32(data + 20);
+    uint32_t eof[10];
+    if (flags & kFlagDirty) {
+        // The header was not rewritten after the last writes; the end-of-log
+        // record was, and it knows the real extent of the records.
+        if (!FindEofRecord(ring, end, &end, eof))
+            return Fail(error, "dirty log without an end-of-log record");
+        begin = eof[5];
+    } else {
+        if (!inRing(end))
+            return Fail(error, "end offset 0x%x is outside the file", end);
+        if (!ReadEofRecord(ring, end, eof))
+            return Fail(error, "no end-of-log record at end offset 0x%x", end);
+    }
+    if (eof[6] != end)
+        return Fail(error, "end-of-log record at offset 0x%x gives its offset as 0x%x", end, eof[6]);
+    if (!inRing(begin))
+        return Fail(error, "start offset 0x%x is outside the file", begin);
+
+    // Bytes from the oldest record round to the end-of-log record, including
+    // any filler at the end of the file: the walk must use up exactly these.
+    const uint32_t extent = end >= begin ? end - begin : (ring.size - begin) + (end - kHeaderSize);
+    std::vector<uint8_t> bytes;
+    bytes.reserve(extent);
+    std::vector<RecordSpan> spans;
+    spans.reserve(extent / kMinRecordSize);
+
+    uint32_t pos = begin;
+    uint32_t left = extent;
+    while (left > 0) {
+        const uint32_t room = ring.size - pos;
+        if (room < kMinRecordSize) {
+            // Too little room for a record's fixed part: the writer filled the
+            // tail of the file and put the next record at the ring's start.
+            if (room > left)
+                return Fail(error, "end offset 0x%x lies in the filler at the end of the file", end);
+            left -= room;
+            pos = kHeaderSize;
+            continue;
+        }
+        const uint32_t length = GetU32(data + pos);
+        if (length < kMinRecordSize)
+            return Fail(error, "record at offset 0x%x has length %u", pos, length);
+        if (length > left)
+            return Fail(error, "record at offset 0x%x has length %u, past the end of the log", pos, length);
+        const uint32_t offset = static_cast<uint32_t>(bytes.size());
+        const uint32_t next = RingAppend(ring, pos, length, &bytes);
+        const uint8_t* record = bytes.data() + offset;
+        if (GetU32(record + 4) != kSignature)
+            return Fail(error, "record at offset 0x%x has a bad signature", pos);
+        const uint32_t trailing = GetU32(record + length - 4);
+        if (trailing != length)
+            return Fail(error, "record at offset 0x%x has length %u but trailing length %u", pos, length,
+                        trailing);
+        spans.push_back({offset, length});
+        left -= length;
+        pos = next;
+    }
+
+    std::reverse(spans.begin(), spans.end());
+    script->bytes.swap(bytes);
+    script->newestFirst.swap(spans);
+    return true;
+}
+
+// Reads the whole file at `path` and parses it with ParseEvtImage; an
+// unreadable file gives false with the reason in *error.
+bool LoadEvtFile(const char* path, EventLogScript* script, std::string* error)
+{
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return Fail(error, "cannot open %s: %s", path, std::strerror(errno));
+    std::vector<uint8_t> image;
+    // The size is only a hint for one allocation; the reads decide.
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        const long hint = std::ftell(file);
+        if (hint > 0 && hint <= (1L << 30))
+            image.reserve(static_cast<size_t>(hint) + kReadChunk);  // room for the read that sees EOF
+        std::rewind(file);
+    }
+    bool failed = false;
+    for (;;) {
+        const size_t old = image.size();
+        if (old > UINT32_MAX) {
+            std::fclose(file);
+            return Fail(error, "%s is too large for an event log file", path);
+        }
+        image.resize(old + kReadChunk);
+        const size_t got = std::fread(image.data() + old, 1, kReadChunk, file);
+        image.resize(old + got);
+        if (got < kReadChunk) {
+            failed = std::ferror(file) != 0;
+            break;
+        }
+    }
+    const int readErrno = errno;
+    std::fclose(file);
+    if (failed)
+        return Fail(error, "cannot read %s: %s", path, std::strerror(readErrno));
+    return ParseEvtImage(image.data(), image.size(), script, error);
+}

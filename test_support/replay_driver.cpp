@@ -1,0 +1,232 @@
+// tallyvane-replay.exe FILE.evt [--click N]... [--dump] [--open-fails CODE]
+//                      [--read-fails K:CODE]
+// The whole program (start-up, scan, window) with the System log served from
+// FILE. With --dump it drives the shown window itself: each --click N is a
+// real mouse click on the header of column N, then it prints the title and
+// every row as read back from the list, and ends the window. Any failure
+// message box is then reported on stderr ("message box: ...") and answered.
+// Without --dump it is the program, and the user closes it.
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "history/win32_startup.h"
+#include "test_support/record_source.h"
+#include "window/main_window.h"
+
+namespace {
+
+struct ReplayOptions {
+    std::vector<int> clicks;
+    bool dump = false;
+};
+ReplayOptions options;
+DWORD programThread = 0;
+
+// Whether `window` is the program's main window: ours, and titled as it is.
+bool IsMainWindow(HWND window)
+{
+    char title[64] = "";
+    GetWindowTextA(window, title, sizeof title);
+    return std::strncmp(title, "Tallyvane Version", 17) == 0;
+}
+
+HWND FindThreadWindow(bool (*matches)(HWND))
+{
+    struct Search {
+        bool (*matches)(HWND);
+        HWND found;
+    } search{matches, nullptr};
+    EnumThreadWindows(
+        programThread,
+        [](HWND window, LPARAM context) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(context);
+            if (!s->matches(window))
+                return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Dispatches the thread's messages as the program's loop does, until a
+// WM_LBUTTONUP has been handled or `milliseconds` have passed. A header click
+// sorts the list while its button-up is handled, so once that has been
+// dispatched the sort is over.
+void PumpUntilButtonUp(HWND window, DWORD milliseconds)
+{
+    const DWORD start = GetTickCount();
+    MSG message;
+    while (GetTickCount() - start < milliseconds) {
+        if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            Sleep(1);
+            continue;
+        }
+        if (!IsDialogMessageA(window, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (message.message == WM_LBUTTONUP)
+            return;
+    }
+    std::fprintf(stderr, "tallyvane-replay: a header click was not handled in time\n");
+}
+
+// A real click, through the window system's input, on the middle of the
+// header of column `column` (wherever the header shows it).
+void ClickColumnHeader(HWND window, int column)
+{
+    HWND header = reinterpret_cast<HWND>(SendMessageA(GetDlgItem(window, kCycleListId), LVM_GETHEADER, 0, 0));
+    RECT item{};
+    SendMessageA(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&item));
+    POINT middle{(item.left + item.right) / 2, (item.top + item.bottom) / 2};
+    ClientToScreen(header, &middle);
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT inputs[3]{};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_MOUSE;
+        input.mi.dx = middle.x * 65535 / (width - 1);
+        input.mi.dy = middle.y * 65535 / (height - 1);
+    }
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
+    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+    SendInput(3, inputs, sizeof inputs[0]);
+    PumpUntilButtonUp(window, 5000);
+}
+
+// The title, then every row's six texts joined by tabs, read from the window.
+void DumpWindow(HWND window)
+{
+    char text[kListTextBufferSize];
+    GetWindowTextA(window, text, sizeof text);
+    std::printf("%s\n", text);
+    HWND list = GetDlgItem(window, kCycleListId);
+    const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < static_cast<int>(std::size(kCycleColumns)); ++column) {
+            LVITEMA cell{};
+            cell.iSubItem = column;
+            cell.pszText = text;
+            cell.cchTextMax = sizeof text;
+            text[0] = '\0';
+            SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&cell));
+            std::printf(column ? "\t%s" : "%s", text);
+        }
+        std::printf("\n");
+    }
+    std::fflush(stdout);
+}
+
+// Runs on the program's thread from its own message loop, once the window is shown.
+void CALLBACK DriveWindow(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND window = FindThreadWindow(IsMainWindow);
+    if (!window || !IsWindowVisible(window))
+        return;
+    KillTimer(nullptr, timer);
+    for (int column : options.clicks)
+        ClickColumnHeader(window, column);
+    DumpWindow(window);
+    EndMainWindow(window);
+}
+
+// Describes a message box the way its caller asked for it: MB_OK with the
+// error icon is style 0x10.
+std::string DescribeMessageBox(HWND box)
+{
+    char caption[256] = "", text[1024] = "";
+    GetWindowTextA(box, caption, sizeof caption);
+    HWND icon = nullptr;
+    std::vector<int> buttons;
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char className[32] = "";
+        GetClassNameA(child, className, sizeof className);
+        if (_stricmp(className, "Button") == 0)
+            buttons.push_back(GetDlgCtrlID(child));
+        else if (_stricmp(className, "Static") == 0 && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+            icon = child;
+        else if (_stricmp(className, "Static") == 0)
+            GetWindowTextA(child, text, sizeof text);
+    }
+    const bool errorIcon =
+        icon && reinterpret_cast<HICON>(SendMessageA(icon, STM_GETICON, 0, 0)) == LoadIconA(nullptr, IDI_HAND);
+    const bool okOnly = buttons.size() == 1 && buttons[0] == IDOK;
+    char style[16];
+    std::snprintf(style, sizeof style, "0x%x", static_cast<unsigned>((okOnly ? MB_OK : 0xF) | (errorIcon ? MB_ICONERROR : 0)));
+    return std::string("caption \"") + caption + "\" text \"" + text + "\" style " + style;
+}
+
+bool IsMessageBox(HWND window)
+{
+    char caption[32] = "";
+    GetWindowTextA(window, caption, sizeof caption);
+    return IsWindowVisible(window) && std::strcmp(caption, "Tallyvane") == 0;
+}
+
+// Watches for the program's failure boxes, reports each on stderr and answers it.
+DWORD WINAPI AnswerMessageBoxes(void*)
+{
+    for (;;) {
+        if (HWND box = FindThreadWindow(IsMessageBox)) {
+            std::fprintf(stderr, "message box: %s\n", DescribeMessageBox(box).c_str());
+            std::fflush(stderr);
+            SendMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+        Sleep(20);
+    }
+}
+
+[[noreturn]] void Usage(const char* problem)
+{
+    std::fprintf(stderr, "tallyvane-replay: %s\nusage: tallyvane-replay FILE.evt [--click N]... [--dump] "
+                         "[--open-fails CODE] [--read-fails K:CODE]\n", problem);
+    ExitProcess(2);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    if (__argc < 2)
+        Usage("no log file given");
+    EventLogScript script;
+    std::string error;
+    if (!LoadEvtFile(__argv[1], &script, &error)) {
+        std::fprintf(stderr, "tallyvane-replay: %s: %s\n", __argv[1], error.c_str());
+        ExitProcess(2);
+    }
+    for (int i = 2; i < __argc; ++i) {
+        const std::string option = __argv[i];
+        const char* value = i + 1 < __argc ? __argv[i + 1] : nullptr;
+        if (option == "--dump") {
+            options.dump = true;
+        } else if (option == "--click" && value) {
+            options.clicks.push_back(std::atoi(value));
+            ++i;
+        } else if (option == "--open-fails" && value) {
+            script.openError = std::strtoul(value, nullptr, 0);
+            ++i;
+        } else if (option == "--read-fails" && value && std::strchr(value, ':')) {
+            script.failingRead = std::strtoul(value, nullptr, 0);
+            script.failingReadCode = std::strtoul(std::strchr(value, ':') + 1, nullptr, 0);
+            ++i;
+        } else {
+            Usage(("unknown option " + option).c_str());
+        }
+    }
+    LoadEventLogScript(std::move(script));
+    programThread = GetCurrentThreadId();
+    if (options.dump) {
+        CreateThread(nullptr, 0, &AnswerMessageBoxes, nullptr, 0, nullptr);
+        SetTimer(nullptr, 0, 20, &DriveWindow);
+    }
+    RunProgram();
+}

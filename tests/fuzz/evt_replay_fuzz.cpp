@@ -1,0 +1,24 @@
+// Arbitrary file bytes through the .evt reader and, when it accepts them, the
+// whole replay: read loop, walk, table and the texts the window would show.
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "history/boot_history.h"
+#include "test_support/message_box_recorder.h"
+#include "test_support/record_source.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    SilenceMessageBoxes(true);
+    EventLogScript script;
+    std::string error;
+    if (!ParseEvtImage(data, size, &script, &error))
+        return 0;
+    LoadEventLogScript(std::move(script));
+    ClearRecordedMessageBoxes();
+    char noArguments[] = "";
+    TallyvaneMain(nullptr, nullptr, noArguments, 10);
+    return 0;
+}

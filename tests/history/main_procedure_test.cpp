@@ -1,0 +1,192 @@
+// The main procedure end to end over our record source: the read loop, its
+// regrowth, its failure messages, and what reaches the window.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+#include "history/boot_history.h"
+#include "test_support/message_box_recorder.h"
+#include "test_support/record_source.h"
+#include "test_support/window_recorder.h"
+
+namespace {
+
+constexpr uint32_t kTime = 1700000000;
+constexpr uint32_t kBigRecord = 200000;  // two fit into the first buffer
+
+void RunProgram(EventLogScript script)
+{
+    LoadEventLogScript(std::move(script));
+    ClearRecordedMessageBoxes();
+    ClearRecordedWindow();
+    SilenceMessageBoxes(true);
+    char noArguments[] = "";
+    EXPECT_EQ(TallyvaneMain(nullptr, nullptr, noArguments, 10), 0);
+}
+
+void ExpectOneBox(const std::string& text)
+{
+    ASSERT_EQ(RecordedMessageBoxes().size(), 1u);
+    EXPECT_EQ(RecordedMessageBoxes()[0].text, text);
+    EXPECT_EQ(RecordedMessageBoxes()[0].caption, "Tallyvane");
+    EXPECT_EQ(RecordedMessageBoxes()[0].style, 0x10u);
+}
+
+// Boot cycles, newest first, each of big records so that a log of a few
+// cycles needs several reads: stop, filler, boot.
+EventLogScript CyclesOfBigRecords(int cycles)
+{
+    EventLogScript script;
+    for (int i = 0; i < cycles; ++i) {
+        const uint32_t start = kTime - 100000 * (i + 1);
+        AppendRecord(&script, start + 5000 + i, kStopMarkerId, 4, kBigRecord);
+        AppendRecord(&script, start + 10, 0x40000001, 4, kBigRecord);
+        AppendRecord(&script, start, kBootMarkerId, 4, kBigRecord);
+    }
+    return script;
+}
+
+// What the window would show for the first `records` records of `full`.
+std::string WindowOfPrefix(const EventLogScript& full, size_t records)
+{
+    EventLogScript cut = full;
+    cut.newestFirst.resize(records);
+    RunProgram(std::move(cut));
+    return RecordedWindowSoFar().text;
+}
+
+TEST(MainProcedure, EmptyLogOpensTheWindowWithNoRowsAndNoMessage)
+{
+    RunProgram(EventLogScript{});
+    EXPECT_TRUE(RecordedMessageBoxes().empty());
+    EXPECT_EQ(RecordedWindowSoFar().shows, 1);
+    EXPECT_EQ(bootEventCount, 0);
+    EXPECT_EQ(EventLogTraceSoFar().readSizes.size(), 1u);
+    EXPECT_EQ(EventLogTraceSoFar().closes, 1);
+    EXPECT_FALSE(EventLogTraceSoFar().open);
+}
+
+TEST(MainProcedure, OpenFailureShowsItsCodeAsSignedAndNoWindow)
+{
+    const struct {
+        uint32_t code;
+        const char* text;
+    } kCases[] = {
+        {5, "Can't open event log! 5"},
+        {0x80000005, "Can't open event log!-2147483643"},
+    };
+    for (const auto& c : kCases) {
+        EventLogScript script = CyclesOfBigRecords(1);
+        script.openError = c.code;
+        RunProgram(std::move(script));
+        ExpectOneBox(c.text);
+        EXPECT_EQ(RecordedWindowSoFar().shows, 0);
+        EXPECT_TRUE(EventLogTraceSoFar().readSizes.empty());
+    }
+}
+
+TEST(MainProcedure, ReadsEveryRecordOnceAcrossSeveralReads)
+{
+    const EventLogScript script = CyclesOfBigRecords(4);
+    RunProgram(script);
+    EXPECT_TRUE(RecordedMessageBoxes().empty());
+    ASSERT_EQ(bootEventCount, 4);
+    for (int r = 0; r < 4; ++r) {
+        const uint32_t start = kTime - 100000 * (r + 1);
+        EXPECT_STREQ(bootEventTable[r].startText.data(), FormatEventTime(start).data());
+        EXPECT_STREQ(bootEventTable[r].stopText.data(), FormatEventTime(start + 5000 + r).data());
+    }
+    const EventLogTrace& trace = EventLogTraceSoFar();
+    EXPECT_EQ(trace.readSizes.size(), 7u);  // six reads of two records, then the end
+    for (uint32_t size : trace.readSizes)
+        EXPECT_EQ(size, kInitialReadBufferSize);
+    EXPECT_EQ(RecordedWindowSoFar().shows, 1);
+}
+
+TEST(MainProcedure, RecordLargerThanTheBufferGrowsItAndIsRead)
+{
+    EventLogScript script;
+    AppendRecord(&script, kTime, kBootMarkerId, 4);
+    AppendRecord(&script, kTime - 50, kStopMarkerId, 4, kInitialReadBufferSize + 101);
+    AppendRecord(&script, kTime - 100, kBootMarkerId, 4);
+    RunProgram(std::move(script));
+    EXPECT_TRUE(RecordedMessageBoxes().empty());
+    ASSERT_EQ(bootEventCount, 2);
+    EXPECT_STREQ(bootEventTable[1].stopText.data(), FormatEventTime(kTime - 50).data());
+    // The first read stops short of the big record, the second reports its size,
+    // and every later read, the end included, uses the grown buffer.
+    const uint32_t grown = kInitialReadBufferSize + 101;
+    const std::vector<uint32_t> sizes = {kInitialReadBufferSize, kInitialReadBufferSize, grown, grown, grown};
+    EXPECT_EQ(EventLogTraceSoFar().readSizes, sizes);
+}
+
+// A read failure at any read leaves exactly the rows of the records
+// delivered before it, and opens the window with them.
+TEST(MainProcedure, ReadFailureKeepsWhatWasReadAndStillOpensTheWindow)
+{
+    const EventLogScript full = CyclesOfBigRecords(4);
+    const struct {
+        uint32_t code;
+        const char* text;
+    } kCodes[] = {
+        {1503, "Failed to read event log! 1503"},
+        {5, "Failed to read event log! 5"},
+        {0x80000005, "Failed to read event log! 2147483653"},
+    };
+    for (const auto& c : kCodes) {
+        for (uint32_t k = 1; k <= 7; ++k) {
+            const std::string expected = WindowOfPrefix(full, 2 * (k - 1));
+            EventLogScript failing = full;
+            failing.failingRead = k;
+            failing.failingReadCode = c.code;
+            RunProgram(std::move(failing));
+            ExpectOneBox(c.text);
+            EXPECT_EQ(RecordedWindowSoFar().shows, 1);
+            EXPECT_EQ(RecordedWindowSoFar().text, expected) << "read " << k << " failed";
+            EXPECT_EQ(EventLogTraceSoFar().closes, 1);
+        }
+    }
+}
+
+// Reporting 122 with a size no larger than the buffer would repeat the same
+// read for ever; it is shown as a read failure instead.
+TEST(MainProcedure, RegrowthThatCannotHelpIsAReadFailure)
+{
+    for (uint32_t needed : {0u, 56u, kInitialReadBufferSize}) {
+        EventLogScript script = CyclesOfBigRecords(2);
+        script.bogusShortRead = 2;
+        script.bogusShortReadNeeded = needed;
+        RunProgram(std::move(script));
+        ExpectOneBox("Failed to read event log! 122");
+        EXPECT_EQ(EventLogTraceSoFar().readSizes.size(), 2u) << needed;
+        EXPECT_EQ(bootEventCount, 0) << "the first read held a stop and a filler only";
+        EXPECT_EQ(RecordedWindowSoFar().shows, 1);
+    }
+}
+
+TEST(MainProcedure, TitleCountsTheCyclesShown)
+{
+    RunProgram(CyclesOfBigRecords(3));
+    const std::string& text = RecordedWindowSoFar().text;
+    EXPECT_EQ(text.substr(0, text.find('\n')),
+              "Tallyvane Version1.0 - Shows 3 items - Orvensmith: https://www.orvensmith.com");
+}
+
+TEST(MainProcedure, MoreBootsThanTheTableHoldsKeepsTheNewest)
+{
+    EventLogScript script;
+    for (int i = 0; i < kBootEventCapacity + 5; ++i) {
+        AppendRecord(&script, kTime - 600 * i - 1, kStopMarkerId, 4);
+        AppendRecord(&script, kTime - 600 * i - 300, kBootMarkerId, 4);
+    }
+    RunProgram(std::move(script));
+    ASSERT_EQ(bootEventCount, kBootEventCapacity);
+    EXPECT_STREQ(bootEventTable[kBootEventCapacity - 1].startText.data(),
+                 FormatEventTime(kTime - 600 * (kBootEventCapacity - 1) - 300).data());
+    EXPECT_STREQ(bootEventTable[kBootEventCapacity - 1].stopText.data(),
+                 FormatEventTime(kTime - 600 * (kBootEventCapacity - 1) - 1).data());
+}
+
+}  // namespace

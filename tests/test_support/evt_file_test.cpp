@@ -1,0 +1,392 @@
+// The .evt reader against a real System log, an independent exporter, and
+// rings built here to put splits, filler and stale headers where we want them.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "test_support/record_source.h"
+
+#ifndef TALLYVANE_DATA_DIR
+#define TALLYVANE_DATA_DIR "../shared/data"
+#endif
+
+namespace {
+
+const std::string kRealLog = TALLYVANE_DATA_DIR "/SysEvent.Evt";
+constexpr uint32_t kSignature = 0x654C664C;
+constexpr uint32_t kRingStart = 0x30;
+
+// Host-order dword at any alignment; the records are little-endian, as are our hosts.
+uint32_t GetU32(const uint8_t* at)
+{
+    uint32_t value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+// Overwrites the dword at offset `at` of `bytes`.
+void PutU32(std::vector<uint8_t>* bytes, size_t at, uint32_t value)
+{
+    std::memcpy(bytes->data() + at, &value, sizeof value);
+}
+
+// The dword at `at` within the record `span` of `script`.
+uint32_t Field(const EventLogScript& script, const RecordSpan& span, uint32_t at)
+{
+    return GetU32(script.bytes.data() + span.offset + at);
+}
+
+// Record `number` of `size` bytes: its fixed fields derive from its number and
+// its body is a pattern of its own, so that misplaced bytes show.
+std::vector<uint8_t> MakeRecord(uint32_t number, uint32_t size)
+{
+    std::vector<uint8_t> record(size);
+    for (uint32_t i = 0; i < size; ++i)
+        record[i] = static_cast<uint8_t>(number * 31 + i);
+    const uint32_t fields[] = {size, kSignature, number, 1000 + number, 2000 + number, 0x1000 + number};
+    for (uint32_t i = 0; i < 6; ++i)
+        PutU32(&record, 4 * i, fields[i]);
+    PutU32(&record, size - 4, size);
+    return record;
+}
+
+struct Log {
+    std::vector<uint8_t> image;
+    uint32_t end;  // offset of the end-of-log record
+    int splitRecords;
+    int fillers;
+};
+
+// Writes `data` into the ring at `pos`, going on at 0x30 past the end of the
+// file; returns the offset after it.
+uint32_t WriteRing(std::vector<uint8_t>* image, uint32_t pos, const std::vector<uint8_t>& data)
+{
+    for (uint8_t byte : data) {
+        (*image)[pos++] = byte;
+        if (pos == image->size())
+            pos = kRingStart;
+    }
+    return pos;
+}
+
+// Lays records numbered 1, 2, ... of the given sizes from `begin` on as the
+// writer does, then the end-of-log record, under a clean header.
+Log BuildLog(uint32_t fileSize, uint32_t begin, const std::vector<uint32_t>& sizes)
+{
+    Log log{std::vector<uint8_t>(fileSize, 0xEE), 0, 0, 0};
+    uint32_t pos = begin;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        if (fileSize - pos < 0x38) {
+            for (; pos < fileSize; pos += 4)
+                PutU32(&log.image, pos, 0x27);
+            pos = kRingStart;
+            ++log.fillers;
+        }
+        log.splitRecords += pos + sizes[i] > fileSize;
+        pos = WriteRing(&log.image, pos, MakeRecord(static_cast<uint32_t>(i + 1), sizes[i]));
+    }
+    log.end = pos;
+    const uint32_t next = static_cast<uint32_t>(sizes.size() + 1);
+    const uint32_t eof[] = {0x28, 0x11111111, 0x22222222, 0x33333333, 0x44444444, begin, pos, next, 1, 0x28};
+    std::vector<uint8_t> eofBytes(sizeof eof);
+    std::memcpy(eofBytes.data(), eof, sizeof eof);
+    WriteRing(&log.image, pos, eofBytes);
+    const uint32_t header[] = {0x30, kSignature, 1, 1, begin, pos, next, 1, fileSize, 0, 0, 0x30};
+    for (uint32_t i = 0; i < 12; ++i)
+        PutU32(&log.image, 4 * i, header[i]);
+    return log;
+}
+
+// The real log, read once for all the tests that look at it.
+const EventLogScript& RealLog()
+{
+    static EventLogScript script;
+    static std::string error;
+    static const bool loaded = LoadEvtFile(kRealLog.c_str(), &script, &error);
+    if (!loaded)
+        ADD_FAILURE() << error;
+    return script;
+}
+
+// 7454 is the newest record number in the file's end-of-log record.
+TEST(EvtFileReal, ReadsEveryRecordNewestFirstWithConsistentLengths)
+{
+    const EventLogScript& script = RealLog();
+    ASSERT_EQ(script.newestFirst.size(), 6063u);
+    EXPECT_EQ(Field(script, script.newestFirst.front(), 8), 7454u);
+    for (size_t i = 0; i < script.newestFirst.size(); ++i) {
+        const RecordSpan& span = script.newestFirst[i];
+        ASSERT_LE(size_t{span.offset} + span.size, script.bytes.size()) << "record " << i;
+        EXPECT_EQ(Field(script, span, 0), span.size) << "record " << i;
+        EXPECT_EQ(Field(script, span, 4), kSignature) << "record " << i;
+        EXPECT_EQ(Field(script, span, span.size - 4), span.size) << "record " << i;
+        if (i > 0) {
+            EXPECT_EQ(Field(script, span, 8) + 1, Field(script, script.newestFirst[i - 1], 8))
+                << "record " << i;
+        }
+    }
+}
+
+TEST(EvtFileReal, FindsTheBootAndStopMarkers)
+{
+    const EventLogScript& script = RealLog();
+    int boots = 0, stops = 0;
+    for (const RecordSpan& span : script.newestFirst) {
+        const bool information = (Field(script, span, 24) & 0xFFFF) == 4;
+        boots += information && Field(script, span, 20) == 0x80001779;
+        stops += information && Field(script, span, 20) == 0x80001776;
+    }
+    EXPECT_EQ(boots, 24);
+    EXPECT_EQ(stops, 18);
+}
+
+struct ExportedEvent {
+    uint32_t number = 0;
+    std::string written;  // "Jul 27, 2011 06:41:47 UTC"
+    uint32_t type = 0;
+    uint32_t id = 0;
+};
+
+// Runs evtexport on `path` and collects its events in its order (oldest first).
+std::vector<ExportedEvent> RunEvtexport(const std::string& path)
+{
+    std::vector<ExportedEvent> events;
+    std::FILE* pipe = popen(("evtexport '" + path + "' 2>/dev/null").c_str(), "r");
+    if (!pipe)
+        return events;
+    std::string text;
+    char chunk[65536];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        text.append(chunk, got);
+    pclose(pipe);
+    for (size_t start = 0, stop; start < text.size(); start = stop + 1) {
+        stop = text.find('\n', start);
+        if (stop == std::string::npos)
+            stop = text.size();
+        const std::string line = text.substr(start, stop - start);
+        const size_t colon = line.find(": ");
+        if (colon == std::string::npos)
+            continue;
+        const std::string value = line.substr(colon + 2);
+        if (line.rfind("Event number", 0) == 0) {
+            events.emplace_back();
+            events.back().number = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+        } else if (events.empty()) {
+            continue;
+        } else if (line.rfind("Written time", 0) == 0) {
+            events.back().written = value;
+        } else if (line.rfind("Event type", 0) == 0 && value.rfind('(') != std::string::npos) {
+            const char* number = value.c_str() + value.rfind('(') + 1;
+            events.back().type = static_cast<uint32_t>(std::strtoul(number, nullptr, 10));
+        } else if (line.rfind("Event identifier", 0) == 0) {
+            events.back().id = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 16));
+        }
+    }
+    return events;
+}
+
+// Seconds since 1970 as evtexport prints times: "Jul 27, 2011 06:41:47 UTC".
+std::string FormatUtc(uint32_t seconds)
+{
+    const std::time_t when = seconds;
+    char text[64];
+    std::strftime(text, sizeof text, "%b %d, %Y %H:%M:%S UTC", std::gmtime(&when));
+    return text;
+}
+
+// evtexport lists oldest first; we deliver newest first.
+TEST(EvtFileReal, AgreesWithEvtexportRecordForRecord)
+{
+    const std::vector<ExportedEvent> exported = RunEvtexport(kRealLog);
+    if (exported.empty())
+        GTEST_SKIP() << "evtexport is not available";
+    const EventLogScript& script = RealLog();
+    ASSERT_EQ(script.newestFirst.size(), exported.size());
+    const size_t count = exported.size();
+    for (size_t i = 0; i < count; ++i) {
+        const RecordSpan& span = script.newestFirst[count - 1 - i];
+        const ExportedEvent& event = exported[i];
+        ASSERT_EQ(Field(script, span, 8), event.number) << "oldest-first index " << i;
+        EXPECT_EQ(FormatUtc(Field(script, span, 16)), event.written) << "record " << event.number;
+        EXPECT_EQ(Field(script, span, 24) & 0xFFFF, event.type) << "record " << event.number;
+        EXPECT_EQ(Field(script, span, 20), event.id) << "record " << event.number;
+    }
+}
+
+struct RingCase {
+    const char* name;
+    uint32_t begin;
+    std::vector<uint32_t> sizes;
+    int splitRecords;
+    int fillers;
+};
+
+// All in a 0x230-byte file: 0x200 bytes of ring after the header.
+const RingCase kRingCases[] = {
+    {"not wrapped", 0x30, {0x38, 0x100, 0x40}, 0, 0},
+    {"record split across the end", 0x190, {0x48, 0x60, 0x58, 0x40}, 1, 0},
+    {"only the trailing length wraps", 0x190, {0x48, 0x5c, 0x40}, 1, 0},
+    {"split with exactly 0x38 bytes left", 0x190, {0x68, 0x40}, 1, 0},
+    {"filler when 0x30 bytes are left", 0x190, {0x70, 0x40}, 0, 1},
+    {"record ends at the end of the file", 0x190, {0x50, 0x50, 0x40}, 0, 0},
+    {"end-of-log record split", 0x190, {0x40, 0x40}, 0, 0},
+    {"end-of-log record split after one dword", 0x190, {0x50, 0x4c}, 0, 0},
+    {"empty log at the ring start", 0x30, {}, 0, 0},
+    {"empty log mid-file", 0x100, {}, 0, 0},
+};
+
+// Header start/end as a dirty header may have left them; the end-of-log
+// record alone knows the truth.
+enum class Header {
+    kClean,
+    kDirtyAccurate,
+    kDirtyStale,
+    kDirtyEndPastEof,
+    kDirtyEndMisaligned,
+    kDirtyGarbage,
+};
+const std::pair<Header, const char*> kHeaders[] = {
+    {Header::kClean, "clean"},
+    {Header::kDirtyAccurate, "dirty, offsets right"},
+    {Header::kDirtyStale, "dirty, offsets from when the log was empty"},
+    {Header::kDirtyEndPastEof, "dirty, end just past the end-of-log record"},
+    {Header::kDirtyEndMisaligned, "dirty, end two bytes before the end-of-log record"},
+    {Header::kDirtyGarbage, "dirty, offsets outside the file"},
+};
+
+// Every layout, under every header, gives the records back intact, newest
+// first, and leaves the script's other fields alone.
+TEST(EvtFileSynthetic, UnrollsEveryRingLayoutNewestFirst)
+{
+    for (const RingCase& c : kRingCases) {
+        for (const auto& [header, headerName] : kHeaders) {
+            SCOPED_TRACE(std::string(c.name) + "; " + headerName);
+            Log log = BuildLog(0x230, c.begin, c.sizes);
+            ASSERT_EQ(log.splitRecords, c.splitRecords);
+            ASSERT_EQ(log.fillers, c.fillers);
+            if (header != Header::kClean)
+                PutU32(&log.image, 36, 1 | 2);  // dirty, wrapped
+            if (header == Header::kDirtyStale) {
+                PutU32(&log.image, 16, 0x30);
+                PutU32(&log.image, 20, c.begin);
+            } else if (header == Header::kDirtyEndPastEof) {
+                PutU32(&log.image, 20, log.end + 4 < 0x230 ? log.end + 4 : 0x30);  // scan must go all round
+            } else if (header == Header::kDirtyEndMisaligned) {
+                PutU32(&log.image, 20, log.end - 2);
+            } else if (header == Header::kDirtyGarbage) {
+                PutU32(&log.image, 16, 0xFFFFFFFF);
+                PutU32(&log.image, 20, 0xDEADBEEF);
+            }
+
+            EventLogScript script;
+            script.newestFirst = {{0, 4}};
+            script.openError = 5;
+            script.failingRead = 2;
+            std::string error;
+            ASSERT_TRUE(ParseEvtImage(log.image.data(), log.image.size(), &script, &error)) << error;
+            EXPECT_EQ(script.openError, 5u);
+            EXPECT_EQ(script.failingRead, 2u);
+            ASSERT_EQ(script.newestFirst.size(), c.sizes.size());
+            for (size_t i = 0; i < c.sizes.size(); ++i) {
+                const uint32_t number = static_cast<uint32_t>(c.sizes.size() - i);
+                const RecordSpan& span = script.newestFirst[i];
+                ASSERT_EQ(span.size, c.sizes[number - 1]);
+                ASSERT_LE(size_t{span.offset} + span.size, script.bytes.size());
+                const std::vector<uint8_t> got(script.bytes.begin() + span.offset,
+                                               script.bytes.begin() + span.offset + span.size);
+                EXPECT_EQ(got, MakeRecord(number, span.size)) << "record " << number;
+            }
+        }
+    }
+}
+
+struct BadCase {
+    const char* name;
+    void (*spoil)(Log*);
+    const char* reason;  // a fragment of the expected error
+};
+
+// Each spoils the "record split across the end" log (or builds its own):
+// records at 0x190, 0x1d8 (its last 8 bytes at 0x30), 0x38 and 0x90, and the
+// end-of-log record at 0xd0.
+const BadCase kBadCases[] = {
+    {"empty file", [](Log* l) { l->image.clear(); }, "too short"},
+    {"shorter than the header", [](Log* l) { l->image.resize(0x2c); }, "too short"},
+    {"header only", [](Log* l) { l->image.resize(0x30); }, "too short"},
+    {"wrong signature", [](Log* l) { PutU32(&l->image, 4, 0x654C664D); }, "bad header signature"},
+    {"wrong header size", [](Log* l) { PutU32(&l->image, 44, 0x34); }, "header size"},
+    {"wrong version", [](Log* l) { PutU32(&l->image, 8, 2); }, "version"},
+    {"start outside the file", [](Log* l) { PutU32(&l->image, 16, 0x10); }, "start offset 0x10"},
+    {"end outside the file", [](Log* l) { PutU32(&l->image, 20, 0x400); }, "end offset 0x400"},
+    {"record length 0", [](Log* l) { PutU32(&l->image, 0x190, 0); }, "0x190 has length 0"},
+    {"record length below 0x38", [](Log* l) { PutU32(&l->image, 0x190, 0x34); }, "0x190 has length 52"},
+    {"record length past the ring", [](Log* l) { PutU32(&l->image, 0x38, 0x1000); }, "0x38 has length 4096,"},
+    {"last record overruns the end", [](Log* l) { PutU32(&l->image, 0x90, 0x44); }, "0x90 has length 68,"},
+    {"record signature", [](Log* l) { PutU32(&l->image, 0x1d8 + 4, 0); }, "0x1d8 has a bad signature"},
+    {"wrapped trailing length", [](Log* l) { PutU32(&l->image, 0x34, 0x64); }, "trailing length 100"},
+    {"no end-of-log record", [](Log* l) { PutU32(&l->image, 0xd0 + 4, 0); }, "no end-of-log record"},
+    {"end-of-log record without its closing length", [](Log* l) { PutU32(&l->image, 0xd0 + 36, 0); },
+     "no end-of-log record"},
+    {"dirty, no end-of-log record",
+     [](Log* l) {
+         PutU32(&l->image, 36, 1);
+         PutU32(&l->image, 0xd0 + 16, 0);
+     },
+     "without an end-of-log record"},
+    {"end-of-log record names another offset",
+     [](Log* l) {
+         PutU32(&l->image, 36, 1);
+         PutU32(&l->image, 0xd0 + 24, 0xd4);
+     },
+     "gives its offset as 0xd4"},
+    {"truncated inside the split record", [](Log* l) { l->image.resize(0x200); }, "offset 0x30 has length"},
+    {"end inside the filler",
+     [](Log* l) {
+         *l = BuildLog(0x230, 0x190, {0x70, 0x40});  // filler from 0x200
+         std::memmove(&l->image[0x208], &l->image[l->end], 0x28);
+         PutU32(&l->image, 0x208 + 24, 0x208);
+         PutU32(&l->image, 20, 0x208);
+     },
+     "lies in the filler"},
+};
+
+// Each bad image fails for the reason planted, in one line, and the script
+// keeps what it had.
+TEST(EvtFileSynthetic, RejectsBadImagesWithAReasonAndNoChange)
+{
+    for (const BadCase& c : kBadCases) {
+        SCOPED_TRACE(c.name);
+        Log log = BuildLog(0x230, 0x190, {0x48, 0x60, 0x58, 0x40});
+        c.spoil(&log);
+        EventLogScript script;
+        script.bytes = {1, 2, 3, 4};
+        script.newestFirst = {{0, 4}};
+        std::string error;
+        EXPECT_FALSE(ParseEvtImage(log.image.data(), log.image.size(), &script, &error));
+        EXPECT_NE(error.find(c.reason), std::string::npos) << "error: " << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << "error: " << error;
+        EXPECT_EQ(script.bytes, (std::vector<uint8_t>{1, 2, 3, 4}));
+        EXPECT_EQ(script.newestFirst.size(), 1u);
+    }
+}
+
+TEST(EvtFileLoad, ReportsFilesItCannotRead)
+{
+    const std::string paths[] = {TALLYVANE_DATA_DIR "/no-such-log.evt", TALLYVANE_DATA_DIR};
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        EventLogScript script;
+        std::string error;
+        EXPECT_FALSE(LoadEvtFile(path.c_str(), &script, &error));
+        EXPECT_NE(error.find(path), std::string::npos) << "error: " << error;
+    }
+}
+
+}  // namespace
