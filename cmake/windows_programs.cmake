@@ -15,5 +15,5 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
     add_executable(tallyvane-replay WIN32 test_support/replay_driver.cpp test_support/record_source.cpp
                    test_support/evt_file.cpp ${HISTORY_SOURCES} ${TITLE_SOURCES} ${WINDOW_SOURCES}
                    ${WIN32_PLATFORM_SOURCES} ${PROGRAM_RESOURCES})
-    target_link_libraries(tallyvane-replay PRIVATE ${WINDOWS_PROGRAM_LIBRARIES})
+    target_link_libraries(tallyvane-replay PRIVATE ${WINDOWS_PROGRAM_LIBRARIES} psapi)
 endif()

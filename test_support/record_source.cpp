@@ -22,6 +22,7 @@ int handleToken = 0;  // the address handed out as the open log's handle
 bool Fail(uint32_t code)
 {
     lastError = code;
+    trace.lastReadEnd = std::chrono::steady_clock::now();
     return false;
 }
 
@@ -112,6 +113,7 @@ bool PlatformReadEventLog(EventLogHandle log, uint32_t flags, uint32_t recordOff
     }
     trace.recordsPerRead.push_back(records);
     *bytesRead = used;
+    trace.lastReadEnd = std::chrono::steady_clock::now();
     return true;
 }
 

@@ -4,6 +4,7 @@
 // record that does not fit, 38 at the end), with failures on demand.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,6 +32,7 @@ struct EventLogTrace {
     bool open = false;                   // a handle is outstanding
     std::vector<uint32_t> readSizes;     // buffer size of every read, in order
     std::vector<uint32_t> recordsPerRead;  // records delivered by each successful read
+    std::chrono::steady_clock::time_point lastReadEnd;  // when the latest read returned
 };
 
 // Makes `script` the log that the next open sees, and clears the trace.

@@ -1,18 +1,26 @@
-// tallyvane-replay.exe FILE.evt [--click N]... [--dump] [--open-fails CODE]
-//                      [--read-fails K:CODE]
+// tallyvane-replay.exe FILE.evt [--click N]... [--dump] [--timings]
+//                      [--open-fails CODE] [--read-fails K:CODE]
 // The whole program (start-up, scan, window) with the System log served from
 // FILE. With --dump it drives the shown window itself: each --click N is a
 // real mouse click on the header of column N, then it prints the title and
 // every row as read back from the list, and ends the window. Any failure
 // message box is then reported on stderr ("message box: ...") and answered.
+// With --timings it also reports on stderr how long the window took from the
+// end of the scan to shown and to painted, each click's sort, and the close.
 // Without --dump it is the program, and the user closes it.
 
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -22,12 +30,22 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 struct ReplayOptions {
     std::vector<int> clicks;
     bool dump = false;
+    bool timings = false;
 };
 ReplayOptions options;
 DWORD programThread = 0;
+Clock::time_point shownAt;
+FILETIME shownAtWallClock;
+
+double MillisecondsBetween(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
 
 // Whether `window` is the program's main window: ours, and titled as it is.
 bool IsMainWindow(HWND window)
@@ -69,12 +87,16 @@ void PumpUntilButtonUp(HWND window, DWORD milliseconds)
             Sleep(1);
             continue;
         }
+        const Clock::time_point dispatched = Clock::now();
         if (!IsDialogMessageA(window, &message)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);
         }
-        if (message.message == WM_LBUTTONUP)
+        if (message.message == WM_LBUTTONUP) {
+            if (options.timings)
+                std::fprintf(stderr, "timing click-sort-ms %.1f\n", MillisecondsBetween(dispatched, Clock::now()));
             return;
+        }
     }
     std::fprintf(stderr, "tallyvane-replay: a header click was not handled in time\n");
 }
@@ -135,7 +157,43 @@ void CALLBACK DriveWindow(HWND, UINT, UINT_PTR timer, DWORD)
     for (int column : options.clicks)
         ClickColumnHeader(window, column);
     DumpWindow(window);
+    const Clock::time_point closing = Clock::now();
     EndMainWindow(window);
+    if (options.timings) {
+        const Clock::time_point scanned = EventLogTraceSoFar().lastReadEnd;
+        std::fprintf(stderr, "timing scan-end-to-shown-ms %.1f\n", MillisecondsBetween(scanned, shownAt));
+        std::fprintf(stderr, "timing close-ms %.1f\n", MillisecondsBetween(closing, Clock::now()));
+        // Wall-clock time of the showing, for a caller that noted when it started the process.
+        const uint64_t ticks = (uint64_t{shownAtWallClock.dwHighDateTime} << 32) | shownAtWallClock.dwLowDateTime;
+        std::fprintf(stderr, "timing shown-at-unix-ms %.1f\n", (ticks - 116444736000000000ULL) / 1e4);
+        PROCESS_MEMORY_COUNTERS memory{};
+        GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+        std::fprintf(stderr, "memory peak-private-bytes %llu\n",
+                     static_cast<unsigned long long>(memory.PeakPagefileUsage));
+        std::fprintf(stderr, "memory peak-working-set-bytes %llu\n",
+                     static_cast<unsigned long long>(memory.PeakWorkingSetSize));
+    }
+}
+
+// Notes when the main window first becomes visible, for --timings. It polls
+// from its own thread with calls that send the window no message: a message
+// hook would be called for every message the list is sent and slow the
+// program a hundredfold, and the program's thread is busy until it shows.
+DWORD WINAPI WatchShowing(void*)
+{
+    for (;;) {
+        HWND window = FindThreadWindow([](HWND candidate) {
+            wchar_t title[32] = L"";
+            InternalGetWindowText(candidate, title, 32);
+            return IsWindowVisible(candidate) && std::wcsncmp(title, L"Tallyvane Version", 17) == 0;
+        });
+        if (window) {
+            shownAt = Clock::now();
+            GetSystemTimePreciseAsFileTime(&shownAtWallClock);
+            return 0;
+        }
+        Sleep(0);
+    }
 }
 
 // Describes a message box the way its caller asked for it: MB_OK with the
@@ -187,7 +245,7 @@ DWORD WINAPI AnswerMessageBoxes(void*)
 [[noreturn]] void Usage(const char* problem)
 {
     std::fprintf(stderr, "tallyvane-replay: %s\nusage: tallyvane-replay FILE.evt [--click N]... [--dump] "
-                         "[--open-fails CODE] [--read-fails K:CODE]\n", problem);
+                         "[--timings] [--open-fails CODE] [--read-fails K:CODE]\n", problem);
     ExitProcess(2);
 }
 
@@ -195,6 +253,7 @@ DWORD WINAPI AnswerMessageBoxes(void*)
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    _setmode(_fileno(stdout), _O_BINARY);  // the rows end in \n, as evt-replay's do
     if (__argc < 2)
         Usage("no log file given");
     EventLogScript script;
@@ -208,6 +267,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         const char* value = i + 1 < __argc ? __argv[i + 1] : nullptr;
         if (option == "--dump") {
             options.dump = true;
+        } else if (option == "--timings") {
+            options.timings = true;
         } else if (option == "--click" && value) {
             options.clicks.push_back(std::atoi(value));
             ++i;
@@ -228,5 +289,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         CreateThread(nullptr, 0, &AnswerMessageBoxes, nullptr, 0, nullptr);
         SetTimer(nullptr, 0, 20, &DriveWindow);
     }
+    if (options.timings)
+        CreateThread(nullptr, 0, &WatchShowing, nullptr, 0, nullptr);
     RunProgram();
 }

@@ -3,25 +3,30 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "history/boot_history.h"
 #include "window/main_window.h"
 
 namespace {
 
-// The texts of the column being sorted, indexed by row key. Comparisons read
-// them from here: while the list sorts, its rows move, so asking the list for
-// the text at position key would read whichever row happens to be there.
-std::vector<std::string> sortTexts;
-
-// Copies text into the shared text buffer, cut to what a list text can hold.
+// Copies text into a text buffer, cut to what a list text can hold.
 char* ToTextBuffer(char* buffer, const std::string& text)
 {
     const size_t length = text.size() < kListTextBufferSize - 1 ? text.size() : kListTextBufferSize - 1;
     std::memcpy(buffer, text.data(), length);
     buffer[length] = '\0';
     return buffer;
+}
+
+// Reads the text of row `row`, column `column` of the list into a text buffer.
+void ReadCellText(HWND list, WPARAM row, int column, char* buffer)
+{
+    LVITEMA cell{};
+    cell.iSubItem = column;
+    cell.pszText = buffer;
+    cell.cchTextMax = kListTextBufferSize;
+    buffer[0] = '\0';
+    SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&cell));
 }
 
 }  // namespace
@@ -69,31 +74,18 @@ void FillCycleList(HWND window)
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
 }
 
-// Reads column `column` of every row, indexed by row key (its position now).
-void ReadSortTexts(HWND list, int column)
-{
-    const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-    sortTexts.assign(count, std::string());
-    char text[kListTextBufferSize];
-    for (int row = 0; row < count; ++row) {
-        LVITEMA cell{};
-        cell.iSubItem = column;
-        cell.pszText = text;
-        cell.cchTextMax = kListTextBufferSize;
-        text[0] = '\0';
-        SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&cell));
-        sortTexts[row] = text;
-    }
-}
-
 // Orders two rows by the bytes of their texts in the clicked column, as
 // unsigned bytes; a text that begins another is the smaller. Always ascending.
-int CALLBACK CompareCycleRows(LPARAM key1, LPARAM key2, LPARAM)
+// The keys are the rows' positions when the sort began; the sort parameter is
+// the click's notification, which names the list and the column.
+int CALLBACK CompareCycleRows(LPARAM key1, LPARAM key2, LPARAM sortParameter)
 {
-    const auto count = static_cast<LPARAM>(sortTexts.size());
-    if (key1 < 0 || key2 < 0 || key1 >= count || key2 >= count)
-        return 0;
-    const int order = sortTexts[key1].compare(sortTexts[key2]);
+    const auto* click = reinterpret_cast<const NMLISTVIEW*>(sortParameter);
+    char text1[kListTextBufferSize];
+    char text2[kListTextBufferSize];
+    ReadCellText(click->hdr.hwndFrom, key1, click->iSubItem, text1);
+    ReadCellText(click->hdr.hwndFrom, key2, click->iSubItem, text2);
+    const int order = std::strcmp(text1, text2);
     return order > 0 ? 1 : order < 0 ? -1 : 0;
 }
 

@@ -20,7 +20,9 @@ constexpr DWORD kMainWindowStyle = WS_CAPTION | WS_SYSMENU | DS_CENTER | DS_SETF
 constexpr DWORD kMainWindowExStyle = WS_EX_CONTROLPARENT;
 constexpr short kMainWindowWidth = 360;
 constexpr short kMainWindowHeight = 235;
-constexpr short kDefaultPosition = static_cast<short>(0x8000);  // the template's CW_USEDEFAULT
+// The template's coordinates are 16-bit: CW_USEDEFAULT keeps its low half,
+// 0, and DS_CENTER then places the window in the middle of the work area.
+constexpr short kDefaultPosition = static_cast<short>(CW_USEDEFAULT & 0xFFFF);
 constexpr WORD kFontPoints = 8;
 constexpr WORD kFontWeight = FW_NORMAL;
 constexpr wchar_t kFontFace[] = L"Comic Sans MS";

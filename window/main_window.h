@@ -39,8 +39,6 @@ void EndMainWindow(HWND window);
 // --- cycle_list.cpp
 void CreateCycleColumns(HWND window);
 void FillCycleList(HWND window);
-// Reads column `column` of every row, indexed by row key, for the next sort.
-void ReadSortTexts(HWND list, int column);
 int CALLBACK CompareCycleRows(LPARAM key1, LPARAM key2, LPARAM sortParameter);
 void RenumberRowKeys(HWND list);
 

@@ -23,7 +23,6 @@ void OnNotify(WPARAM controlId, const NMHDR* header)
         return;
     const auto* click = reinterpret_cast<const NMLISTVIEW*>(header);
     HWND list = click->hdr.hwndFrom;
-    ReadSortTexts(list, click->iSubItem);
     SendMessageA(list, LVM_SORTITEMS, reinterpret_cast<WPARAM>(click), reinterpret_cast<LPARAM>(&CompareCycleRows));
     RenumberRowKeys(list);
 }

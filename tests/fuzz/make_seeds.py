@@ -4,46 +4,10 @@ small .evt logs (flat, wrapped with a split record, padded, empty, dirty) for
 evt_replay_fuzz. Run from the project's root; the seeds are committed."""
 import os
 import struct
+import sys
 
-BOOT, STOP = 0x80001779, 0x80001776
-
-
-def record(number, time_written, event_id, event_type, size=0x40):
-    body = struct.pack("<IIIIIIHHHHIIIIII", size, 0x654C664C, number, time_written - 60, time_written,
-                       event_id, event_type, 0, 0, 0, 0, 0, 0, 0, 0, 0)
-    return body + b"\0" * (size - len(body) - 4) + struct.pack("<I", size)
-
-
-def history(count, first=1):
-    """count records, oldest first, a boot-stop cycle every four."""
-    kinds = [(BOOT, 4), (0x40000001, 4), (STOP, 4), (0x0000177A, 2)]
-    return [record(first + i, 1300000000 + 3600 * i, *kinds[i % 4], size=0x40 + 8 * (i % 5))
-            for i in range(count)]
-
-
-def evt(records, file_size, start=0x30, flags=0):
-    """A log file whose ring starts at `start`, records laid oldest first."""
-    ring = bytearray(file_size)
-    pos = start
-    for rec in records:
-        if file_size - pos < 0x38:
-            ring[pos:file_size] = struct.pack("<I", 0x27) * ((file_size - pos) // 4)
-            pos = 0x30
-        for byte in rec:
-            ring[pos] = byte
-            pos = pos + 1 if pos + 1 < file_size else 0x30
-    end = pos
-    first = struct.unpack_from("<I", records[0], 8)[0] if records else 1
-    nxt = first + len(records)
-    eof = struct.pack("<IIIIIIIIII", 0x28, 0x11111111, 0x22222222, 0x33333333, 0x44444444,
-                      start, end, nxt, first, 0x28)
-    for byte in eof:
-        ring[pos] = byte
-        pos = pos + 1 if pos + 1 < file_size else 0x30
-    header = struct.pack("<IIIIIIIIIIII", 0x30, 0x654C664C, 1, 1, start, end, nxt, first, file_size,
-                         flags, 0, 0x30)
-    ring[0:0x30] = header
-    return bytes(ring)
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
+from evt_writer import evt, history  # noqa: E402
 
 
 def main():

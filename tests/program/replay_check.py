@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""The whole Windows program, end to end, under Wine: tallyvane-replay.exe
+runs start-up, scan and window over a saved log, drives the real window and
+reads it back. Run by ctest with the program's path, the native evt-replay's
+path and the real log:
+
+    replay_check.py REPLAY.exe EVT_REPLAY SysEvent.Evt CASE
+
+CASE is one of the names in CASES below. Wine, its prefix and a display come
+from the environment (scripts/test sets them up).
+"""
+import subprocess
+import sys
+
+TITLE = "Tallyvane Version1.0 - Shows %d items - Orvensmith: https://www.orvensmith.com"
+
+
+def run(replay, *arguments):
+    done = subprocess.run(["wine", replay] + list(arguments), capture_output=True, text=True, timeout=120)
+    return done.returncode, done.stdout.splitlines(), [line for line in done.stderr.splitlines()
+                                                       if line.startswith(("message box:", "tallyvane-replay"))]
+
+
+def boxes(stderr):
+    return [line for line in stderr if line.startswith("message box:")]
+
+
+def dump_matches_evt_replay(replay, evt_replay, log):
+    status, rows, stderr = run(replay, log, "--dump")
+    expected = subprocess.run([evt_replay, log], capture_output=True, text=True, check=True).stdout.splitlines()
+    yield status == 0, "exit code %d" % status
+    yield rows == expected, "the window's texts differ from evt-replay's:\n%s\n---\n%s" % (
+        "\n".join(rows[:4]), "\n".join(expected[:4]))
+    yield not boxes(stderr), "unexpected message boxes %s" % stderr
+
+
+def header_clicks_sort_whole_rows(replay, evt_replay, log):
+    _, unsorted, _ = run(replay, log, "--dump")
+    for clicks, column in (([1], 1), ([1, 1], 1), ([1, 5], 5), ([5, 4, 0], 0)):
+        arguments = [log, "--dump"] + [a for c in clicks for a in ("--click", str(c))]
+        status, rows, _ = run(replay, *arguments)
+        keys = [row.split("\t")[column].encode() for row in rows[1:]]
+        yield status == 0, "clicks %s: exit code %d" % (clicks, status)
+        yield keys == sorted(keys), "clicks %s: column %d not ascending: %s" % (clicks, column, keys[:6])
+        yield sorted(rows[1:]) == sorted(unsorted[1:]), "clicks %s: rows were changed, not moved" % clicks
+        yield rows[0] == unsorted[0], "clicks %s: the title changed" % clicks
+
+
+def open_failure_shows_one_box_and_no_window(replay, evt_replay, log):
+    for code, shown in (("5", " 5"), ("0x80000005", "-2147483643")):
+        status, rows, stderr = run(replay, log, "--dump", "--open-fails", code)
+        expected = 'message box: caption "Tallyvane" text "Can\'t open event log!%s" style 0x10' % shown
+        yield status == 0, "open fails %s: exit code %d" % (code, status)
+        yield boxes(stderr) == [expected], "open fails %s: boxes %s" % (code, boxes(stderr))
+        yield rows == [], "open fails %s: a window was shown: %s" % (code, rows[:2])
+
+
+def read_failure_shows_one_box_then_the_rows_gathered(replay, evt_replay, log):
+    _, full, _ = run(replay, log, "--dump")
+    for code, shown in (("1503", " 1503"), ("0x80000005", " 2147483653")):
+        status, rows, stderr = run(replay, log, "--dump", "--read-fails", "2:" + code)
+        expected = 'message box: caption "Tallyvane" text "Failed to read event log!%s" style 0x10' % shown
+        yield status == 0, "read fails %s: exit code %d" % (code, status)
+        yield boxes(stderr) == [expected], "read fails %s: boxes %s" % (code, boxes(stderr))
+        count = len(rows) - 1
+        yield 0 < count < len(full) - 1, "read fails %s: %d rows of %d" % (code, count, len(full) - 1)
+        yield rows[:1] == [TITLE % count], "read fails %s: title %s" % (code, rows[:1])
+        yield rows[1:] == full[1:count + 1], "read fails %s: rows are not the newest of the full log" % code
+
+
+def bad_file_is_refused(replay, evt_replay, log):
+    status, rows, stderr = run(replay, log.replace("SysEvent.Evt", "System.evtx"), "--dump")
+    yield status == 2, "exit code %d, expected 2" % status
+    yield rows == [], "printed %s" % rows[:2]
+    yield len(stderr) == 1 and "System.evtx" in stderr[0], "stderr %s" % stderr
+
+
+CASES = {f.__name__: f for f in (dump_matches_evt_replay, header_clicks_sort_whole_rows,
+                                 open_failure_shows_one_box_and_no_window,
+                                 read_failure_shows_one_box_then_the_rows_gathered, bad_file_is_refused)}
+
+
+def main():
+    replay, evt_replay, log, case = sys.argv[1:5]
+    checks = list(CASES[case](replay, evt_replay, log))
+    failed = [message for ok, message in checks if not ok]
+    for message in failed:
+        print("FAIL " + message)
+    print("%s: %d checks, %d failed" % (case, len(checks), len(failed)))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
