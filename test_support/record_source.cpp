@@ -85,6 +85,7 @@ bool PlatformReadEventLog(EventLogHandle log, uint32_t flags, uint32_t recordOff
     *bytesRead = 0;
     *bytesNeeded = 0;
     trace.readSizes.push_back(bufferSize);
+    trace.recordsBeforeRead.push_back(static_cast<uint32_t>(nextRecord));
     const uint32_t readNumber = static_cast<uint32_t>(trace.readSizes.size());
     if (log != &handleToken || !trace.open)
         return Fail(kErrorInvalidHandle);
@@ -104,14 +105,11 @@ bool PlatformReadEventLog(EventLogHandle log, uint32_t flags, uint32_t recordOff
     }
     uint8_t* out = static_cast<uint8_t*>(buffer);
     uint32_t used = 0;
-    uint32_t records = 0;
     while (nextRecord < script.newestFirst.size() && script.newestFirst[nextRecord].size <= bufferSize - used) {
         const RecordSpan& span = script.newestFirst[nextRecord++];
         std::memcpy(out + used, script.bytes.data() + span.offset, span.size);
         used += span.size;
-        ++records;
     }
-    trace.recordsPerRead.push_back(records);
     *bytesRead = used;
     trace.lastReadEnd = std::chrono::steady_clock::now();
     return true;

@@ -31,7 +31,7 @@ struct EventLogTrace {
     int closes = 0;
     bool open = false;                   // a handle is outstanding
     std::vector<uint32_t> readSizes;     // buffer size of every read, in order
-    std::vector<uint32_t> recordsPerRead;  // records delivered by each successful read
+    std::vector<uint32_t> recordsBeforeRead;  // records delivered before each read began
     std::chrono::steady_clock::time_point lastReadEnd;  // when the latest read returned
 };
 

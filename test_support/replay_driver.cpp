@@ -1,4 +1,5 @@
-// tallyvane-replay.exe FILE.evt [--click N]... [--dump] [--timings]
+// tallyvane-replay.exe FILE.evt [--click N]... [--dump] [--timings] [--resources]
+//                      [--close-with escape|enter|altf4|button]
 //                      [--open-fails CODE] [--read-fails K:CODE]
 // The whole program (start-up, scan, window) with the System log served from
 // FILE. With --dump it drives the shown window itself: each --click N is a
@@ -7,11 +8,16 @@
 // message box is then reported on stderr ("message box: ...") and answered.
 // With --timings it also reports on stderr how long the window took from the
 // end of the scan to shown and to painted, each click's sort, and the close.
+// With --resources it reports the process's USER and GDI objects, handles and
+// private bytes once shown, after the first click, and before closing. With
+// --close-with it closes the window the way a user would, through the window
+// system's input, instead of ending it directly.
 // Without --dump it is the program, and the user closes it.
 
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
+#include <winternl.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -36,6 +42,8 @@ struct ReplayOptions {
     std::vector<int> clicks;
     bool dump = false;
     bool timings = false;
+    bool resources = false;
+    std::string closeWith;  // empty: end the window directly
 };
 ReplayOptions options;
 DWORD programThread = 0;
@@ -124,6 +132,153 @@ void ClickColumnHeader(HWND window, int column)
     PumpUntilButtonUp(window, 5000);
 }
 
+// Wine's user32 answers GetGuiResources, and its kernel32 GetProcessHandleCount,
+// with 0, so the soak counts for itself, in the places both Windows and Wine
+// keep the truth.
+
+// Windows of this process: the USER objects it makes.
+unsigned CountOwnWindows()
+{
+    struct Count {
+        unsigned windows = 0;
+        static BOOL CALLBACK Child(HWND window, LPARAM context)
+        {
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process == GetCurrentProcessId())
+                ++reinterpret_cast<Count*>(context)->windows;
+            return TRUE;
+        }
+        static BOOL CALLBACK TopLevel(HWND window, LPARAM context)
+        {
+            Child(window, context);
+            EnumChildWindows(window, &Count::Child, context);
+            return TRUE;
+        }
+    } count;
+    EnumWindows(&Count::TopLevel, reinterpret_cast<LPARAM>(&count));
+    return count.windows;
+}
+
+// GDI objects of this process, from the GDI handle table that the process
+// environment block points to (24-byte entries on 64-bit: kernel address,
+// owner process, count, upper, type, user address). Windows shares one table
+// among all processes and names each entry's owner; Wine gives each process
+// a table of its own and leaves the owner 0.
+unsigned CountOwnGdiObjects()
+{
+#ifdef _WIN64
+    const auto* peb = reinterpret_cast<const BYTE*>(NtCurrentTeb()->ProcessEnvironmentBlock);
+    const BYTE* table = *reinterpret_cast<const BYTE* const*>(peb + 0xF8);
+    if (!table)
+        return 0;
+    const bool ownTable = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    const USHORT process = static_cast<USHORT>(GetCurrentProcessId());
+    unsigned objects = 0;
+    for (unsigned entry = 0; entry < 0x10000; ++entry) {
+        const BYTE* cell = table + 24 * entry;
+        const USHORT owner = *reinterpret_cast<const USHORT*>(cell + 8);
+        objects += cell[14] != 0 && (ownTable || owner == process);
+    }
+    return objects;
+#else
+    return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+#endif
+}
+
+// Handles of this process, from the system's list of every open handle.
+unsigned CountOwnHandles()
+{
+    using QuerySystemInformation = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+    const auto query = reinterpret_cast<QuerySystemInformation>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    struct HandleEntry {
+        ULONG ownerProcess;
+        BYTE objectType;
+        BYTE flags;
+        USHORT value;
+        void* object;
+        ULONG access;
+    };
+    std::vector<BYTE> buffer(1 << 20);
+    ULONG needed = 0;
+    constexpr ULONG kSystemHandleInformation = 16;
+    while (query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) != 0) {
+        if (buffer.size() >= (64u << 20))
+            return 0;
+        buffer.resize(buffer.size() * 2);
+    }
+    const ULONG count = *reinterpret_cast<const ULONG*>(buffer.data());
+    const auto* entries = reinterpret_cast<const HandleEntry*>(buffer.data() + sizeof(void*));
+    unsigned own = 0;
+    for (ULONG i = 0; i < count; ++i)
+        own += entries[i].ownerProcess == GetCurrentProcessId();
+    return own;
+}
+
+// Reports what the process holds now: windows, GDI objects, handles, private bytes.
+void ReportResources(const char* stage)
+{
+    if (!options.resources)
+        return;
+    PROCESS_MEMORY_COUNTERS memory{};
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    std::fprintf(stderr, "resources %s user=%u gdi=%u handles=%u private=%llu\n", stage, CountOwnWindows(),
+                 CountOwnGdiObjects(), CountOwnHandles(), static_cast<unsigned long long>(memory.PagefileUsage));
+}
+
+// Presses and releases `keys` in order, then releases them in reverse.
+void PressKeys(std::initializer_list<WORD> keys)
+{
+    std::vector<INPUT> inputs;
+    for (WORD key : keys) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key;
+        inputs.push_back(input);
+    }
+    for (auto key = keys.end(); key != keys.begin();) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = *--key;
+        input.ki.dwFlags = KEYEVENTF_KEYUP;
+        inputs.push_back(input);
+    }
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof inputs[0]);
+}
+
+// A real click on the middle of the Close button.
+void ClickCloseButton(HWND window)
+{
+    RECT button{};
+    GetWindowRect(GetDlgItem(window, kCloseButtonId), &button);
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT inputs[3]{};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_MOUSE;
+        input.mi.dx = (button.left + button.right) / 2 * 65535 / (width - 1);
+        input.mi.dy = (button.top + button.bottom) / 2 * 65535 / (height - 1);
+    }
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
+    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+    SendInput(3, inputs, sizeof inputs[0]);
+}
+
+// Closes the window as a user would; the program's own loop handles the input.
+void CloseAsUser(HWND window)
+{
+    SetForegroundWindow(window);
+    if (options.closeWith == "escape")
+        PressKeys({VK_ESCAPE});
+    else if (options.closeWith == "enter")
+        PressKeys({VK_RETURN});
+    else if (options.closeWith == "altf4")
+        PressKeys({VK_MENU, VK_F4});
+    else
+        ClickCloseButton(window);
+}
+
 // The title, then every row's six texts joined by tabs, read from the window.
 void DumpWindow(HWND window)
 {
@@ -154,9 +309,18 @@ void CALLBACK DriveWindow(HWND, UINT, UINT_PTR timer, DWORD)
     if (!window || !IsWindowVisible(window))
         return;
     KillTimer(nullptr, timer);
-    for (int column : options.clicks)
-        ClickColumnHeader(window, column);
+    ReportResources("shown");
+    for (size_t click = 0; click < options.clicks.size(); ++click) {
+        ClickColumnHeader(window, options.clicks[click]);
+        if (click == 0)
+            ReportResources("first-sort");
+    }
+    ReportResources("last-sort");
     DumpWindow(window);
+    if (!options.closeWith.empty()) {
+        CloseAsUser(window);
+        return;
+    }
     const Clock::time_point closing = Clock::now();
     EndMainWindow(window);
     if (options.timings) {
@@ -245,7 +409,7 @@ DWORD WINAPI AnswerMessageBoxes(void*)
 [[noreturn]] void Usage(const char* problem)
 {
     std::fprintf(stderr, "tallyvane-replay: %s\nusage: tallyvane-replay FILE.evt [--click N]... [--dump] "
-                         "[--timings] [--open-fails CODE] [--read-fails K:CODE]\n", problem);
+                         "[--timings] [--resources] [--close-with escape|enter|altf4|button] [--open-fails CODE] [--read-fails K:CODE]\n", problem);
     ExitProcess(2);
 }
 
@@ -269,6 +433,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
             options.dump = true;
         } else if (option == "--timings") {
             options.timings = true;
+        } else if (option == "--resources") {
+            options.resources = true;
+        } else if (option == "--close-with" && value) {
+            options.closeWith = value;
+            ++i;
         } else if (option == "--click" && value) {
             options.clicks.push_back(std::atoi(value));
             ++i;
