@@ -1,5 +1,6 @@
 # libFuzzer targets under ASan and UBSan. ctest runs each for a short bounded
-# time from the seeds; longer runs: build/fuzz/tests/<target> -max_total_time=N.
+# time from the committed corpus; longer runs: build/fuzz/<target> -max_total_time=N
+# (see the README).
 enable_testing()
 set(FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 set(FUZZ_SECONDS 20 CACHE STRING "How long each fuzz target runs under ctest")
@@ -10,7 +11,11 @@ foreach(target scan_fuzz evt_replay_fuzz)
     target_link_options(${target} PRIVATE ${FUZZ_FLAGS})
     set(work ${CMAKE_BINARY_DIR}/corpus/${target})
     add_test(NAME ${target}.smoke
-             COMMAND sh -c "mkdir -p '${work}' && exec \"$0\" -max_total_time=${FUZZ_SECONDS} -timeout=5 -rss_limit_mb=2048 -print_final_stats=1 '${work}' '${CMAKE_SOURCE_DIR}/tests/fuzz/seeds/${target}'"
+             COMMAND sh -c "mkdir -p '${work}' && exec \"$0\" -max_total_time=${FUZZ_SECONDS} -timeout=5 -rss_limit_mb=2048 -print_final_stats=1 '${work}' '${CMAKE_SOURCE_DIR}/tests/fuzz/corpus/${target}'"
                      $<TARGET_FILE:${target}>)
     set_tests_properties(${target}.smoke PROPERTIES ENVIRONMENT "TZ=Etc/GMT+5" TIMEOUT 300)
 endforeach()
+
+# The committed corpus must take every branch of the record walk and the .evt reader.
+add_test(NAME fuzz.corpus_takes_every_branch
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/fuzz/corpus_coverage.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})

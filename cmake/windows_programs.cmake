@@ -13,7 +13,7 @@ target_link_options(tallyvane PRIVATE -s)
 
 if(CMAKE_CROSSCOMPILING_EMULATOR)
     add_executable(tallyvane-replay WIN32 test_support/replay_driver.cpp test_support/record_source.cpp
-                   test_support/evt_file.cpp ${HISTORY_SOURCES} ${TITLE_SOURCES} ${WINDOW_SOURCES}
+                   test_support/evt_file.cpp test_support/evt_file_load.cpp ${HISTORY_SOURCES} ${TITLE_SOURCES} ${WINDOW_SOURCES}
                    ${WIN32_PLATFORM_SOURCES} ${PROGRAM_RESOURCES})
     target_link_libraries(tallyvane-replay PRIVATE ${WINDOWS_PROGRAM_LIBRARIES} psapi)
     # NtCurrentTeb() reads the TEB through gs:, which GCC's bounds check cannot follow.

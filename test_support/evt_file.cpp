@@ -3,19 +3,12 @@
 // 0x28-byte end-of-log record. Read into an EventLogScript, newest first.
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "test_support/record_source.h"
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -25,7 +18,6 @@ constexpr uint32_t kMinRecordSize = 0x38;  // the fixed part of a record
 constexpr uint32_t kEofSize = 0x28;
 constexpr uint32_t kEofMarks[4] = {0x11111111, 0x22222222, 0x33333333, 0x44444444};
 constexpr uint32_t kFlagDirty = 1;
-constexpr uint32_t kReadChunk = 1u << 16;
 
 // The file as a ring: record bytes live in [kHeaderSize, size) and a run that
 // reaches `size` goes on at kHeaderSize.
@@ -34,14 +26,12 @@ struct Ring {
     uint32_t size;
 };
 
-// Stores a formatted one-line reason in *error (if any) and returns false.
+// Stores a formatted one-line reason in *error and returns false.
 #if defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
 #endif
 bool Fail(std::string* error, const char* format, ...)
 {
-    if (!error)
-        return false;
     char text[512];
     va_list args;
     va_start(args, format);
@@ -224,70 +214,3 @@ bool ParseEvtImage(const uint8_t* data, size_t size, EventLogScript* script, std
     script->newestFirst.swap(spans);
     return true;
 }
-
-#ifndef _WIN32
-// Maps the whole file at `path` and parses it with ParseEvtImage; an
-// unreadable file gives false with the reason in *error. Mapping, with the
-// pages brought in at once, spares a copy and the zeroing of a read buffer.
-bool LoadEvtFile(const char* path, EventLogScript* script, std::string* error)
-{
-    const int file = open(path, O_RDONLY | O_CLOEXEC);
-    if (file < 0)
-        return Fail(error, "cannot open %s: %s", path, std::strerror(errno));
-    struct stat status {};
-    if (fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
-        close(file);
-        return Fail(error, "%s is not a regular file", path);
-    }
-    const size_t size = static_cast<size_t>(status.st_size);
-    if (size == 0) {
-        close(file);
-        return ParseEvtImage(nullptr, 0, script, error);
-    }
-    void* image = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, file, 0);
-    const int mapErrno = errno;
-    close(file);
-    if (image == MAP_FAILED)
-        return Fail(error, "cannot read %s: %s", path, std::strerror(mapErrno));
-    const bool parsed = ParseEvtImage(static_cast<const uint8_t*>(image), size, script, error);
-    munmap(image, size);
-    return parsed;
-}
-#else
-// Reads the whole file at `path` and parses it with ParseEvtImage; an
-// unreadable file gives false with the reason in *error.
-bool LoadEvtFile(const char* path, EventLogScript* script, std::string* error)
-{
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file)
-        return Fail(error, "cannot open %s: %s", path, std::strerror(errno));
-    std::vector<uint8_t> image;
-    // The size is only a hint for one allocation; the reads decide.
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        const long hint = std::ftell(file);
-        if (hint > 0 && hint <= (1L << 30))
-            image.reserve(static_cast<size_t>(hint) + kReadChunk);  // room for the read that sees EOF
-        std::rewind(file);
-    }
-    bool failed = false;
-    for (;;) {
-        const size_t old = image.size();
-        if (old > UINT32_MAX) {
-            std::fclose(file);
-            return Fail(error, "%s is too large for an event log file", path);
-        }
-        image.resize(old + kReadChunk);
-        const size_t got = std::fread(image.data() + old, 1, kReadChunk, file);
-        image.resize(old + got);
-        if (got < kReadChunk) {
-            failed = std::ferror(file) != 0;
-            break;
-        }
-    }
-    const int readErrno = errno;
-    std::fclose(file);
-    if (failed)
-        return Fail(error, "cannot read %s: %s", path, std::strerror(readErrno));
-    return ParseEvtImage(image.data(), image.size(), script, error);
-}
-#endif

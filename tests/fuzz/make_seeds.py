@@ -10,9 +10,20 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
 from evt_writer import evt, history  # noqa: E402
 
 
+def end_in_filler():
+    """A log whose end offset lies in the filler at the end of the file: a
+    reader must refuse it rather than walk past the end."""
+    image = bytearray(evt(history(1, first=3), 0x100, start=0x90))
+    struct.pack_into("<II", image, 0xD0, 0x27, 0x27)        # filler after the record: 0x30 bytes left
+    struct.pack_into("<II", image, 16, 0x90, 0xD8)           # end inside the filler
+    eof = struct.pack("<IIIIIIIIII", 0x28, 0x11111111, 0x22222222, 0x33333333, 0x44444444, 0x90, 0xD8, 4, 3, 0x28)
+    image[0xD8:0x100] = eof
+    return bytes(image)
+
+
 def main():
-    scan = "tests/fuzz/seeds/scan_fuzz"
-    logs = "tests/fuzz/seeds/evt_replay_fuzz"
+    scan = "tests/fuzz/corpus/scan_fuzz"
+    logs = "tests/fuzz/corpus/evt_replay_fuzz"
     os.makedirs(scan, exist_ok=True)
     os.makedirs(logs, exist_ok=True)
     newest_first = history(12)[::-1]
@@ -23,6 +34,7 @@ def main():
         f"{logs}/wrapped-split.evt": evt(history(8, first=40), 0x400, start=0x300, flags=2),
         f"{logs}/wrapped-padded.evt": evt(history(9, first=7), 0x3F8, start=0x3A4, flags=3),
         f"{logs}/empty.evt": evt([], 0x100),
+        f"{logs}/end-in-filler.evt": end_in_filler(),
     }
     for path, data in seeds.items():
         with open(path, "wb") as out:

@@ -48,15 +48,6 @@ EventLogScript CyclesOfBigRecords(int cycles)
     return script;
 }
 
-// What the window would show for the first `records` records of `full`.
-std::string WindowOfPrefix(const EventLogScript& full, size_t records)
-{
-    EventLogScript cut = full;
-    cut.newestFirst.resize(records);
-    RunProgram(std::move(cut));
-    return RecordedWindowSoFar().text;
-}
-
 TEST(MainProcedure, EmptyLogOpensTheWindowWithNoRowsAndNoMessage)
 {
     RunProgram(EventLogScript{});
@@ -120,34 +111,6 @@ TEST(MainProcedure, RecordLargerThanTheBufferGrowsItAndIsRead)
     const uint32_t grown = kInitialReadBufferSize + 101;
     const std::vector<uint32_t> sizes = {kInitialReadBufferSize, kInitialReadBufferSize, grown, grown, grown};
     EXPECT_EQ(EventLogTraceSoFar().readSizes, sizes);
-}
-
-// A read failure at any read leaves exactly the rows of the records
-// delivered before it, and opens the window with them.
-TEST(MainProcedure, ReadFailureKeepsWhatWasReadAndStillOpensTheWindow)
-{
-    const EventLogScript full = CyclesOfBigRecords(4);
-    const struct {
-        uint32_t code;
-        const char* text;
-    } kCodes[] = {
-        {1503, "Failed to read event log! 1503"},
-        {5, "Failed to read event log! 5"},
-        {0x80000005, "Failed to read event log! 2147483653"},
-    };
-    for (const auto& c : kCodes) {
-        for (uint32_t k = 1; k <= 7; ++k) {
-            const std::string expected = WindowOfPrefix(full, 2 * (k - 1));
-            EventLogScript failing = full;
-            failing.failingRead = k;
-            failing.failingReadCode = c.code;
-            RunProgram(std::move(failing));
-            ExpectOneBox(c.text);
-            EXPECT_EQ(RecordedWindowSoFar().shows, 1);
-            EXPECT_EQ(RecordedWindowSoFar().text, expected) << "read " << k << " failed";
-            EXPECT_EQ(EventLogTraceSoFar().closes, 1);
-        }
-    }
 }
 
 // Reporting 122 with a size no larger than the buffer would repeat the same
