@@ -119,6 +119,12 @@ def idle_cpu_share(seconds=10):
             program.kill()
 
 
+def idle_probe():
+    """The same loop without the program: Sleep(1) alone, then with an empty PeekMessageA."""
+    out = sh("wine", os.path.join(ROOT, "build", "win64", "idle_loop_probe.exe"), "10").stdout
+    return [line.split(": ", 1) for line in out.splitlines() if ": " in line]
+
+
 def machine():
     model = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo") if line.startswith("model name")),
                  platform.processor())
@@ -138,6 +144,7 @@ def main():
         empty_window = window_figures(empty, [])
         big_window = window_figures(many, [1])
         idle = [idle_cpu_share() for _ in range(RUNS)]
+        probe = idle_probe()
     program_idle = statistics.median(i[0] for i in idle)
     server_idle = statistics.median(i[1] for i in idle)
 
@@ -161,6 +168,8 @@ def main():
         ("Close (WM_CLOSE and destruction), 10,000 rows", "%.0f ms" % big_window["close-ms"], "< 100 ms", "same"),
         ("Idle CPU of the shown window's polling loop, over 10 s", "%.1f%% of a core (and %.1f%% in wineserver)" % (
             program_idle, server_idle), "< 2%", "`tallyvane-replay.exe SysEvent.Evt`, /proc CPU times"),
+    ] + [("Without the program, under Wine: " + name, figure, "", "`build/win64/idle_loop_probe.exe 10`")
+         for name, figure in probe] + [
         ("Peak memory with 10,000 cycles (private bytes)",
          "%.1f MB (working set %.1f MB, Wine's DLLs included)" % (big_window["peak-private-bytes"] / 1e6,
                                                                   big_window["peak-working-set-bytes"] / 1e6),

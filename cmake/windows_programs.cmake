@@ -19,3 +19,8 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
     # NtCurrentTeb() reads the TEB through gs:, which GCC's bounds check cannot follow.
     target_compile_options(tallyvane-replay PRIVATE -Wno-array-bounds)
 endif()
+
+# What an idle polling loop costs on the platform itself, for the performance report.
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+    add_executable(idle_loop_probe benchmarks/idle_loop_probe.cpp)
+endif()

@@ -56,16 +56,28 @@ def open_failure_shows_one_box_and_no_window(replay, evt_replay, log):
 
 
 def read_failure_shows_one_box_then_the_rows_gathered(replay, evt_replay, log):
+    """A failure at each read k in turn, until k is the read that would have
+    met the end of the log: one box, then the newest rows, as many as the
+    records read before k hold."""
     _, full, _ = run(replay, log, "--dump")
-    for code, shown in (("1503", " 1503"), ("0x80000005", " 2147483653")):
-        status, rows, stderr = run(replay, log, "--dump", "--read-fails", "2:" + code)
+    codes = (("1503", " 1503"), ("0x80000005", " 2147483653"), ("5", " 5"), ("1500", " 1500"))
+    previous = -1
+    for k in range(1, 12):
+        code, shown = codes[k % len(codes)]
+        status, rows, stderr = run(replay, log, "--dump", "--read-fails", "%d:%s" % (k, code))
         expected = 'message box: caption "Tallyvane" text "Failed to read event log!%s" style 0x10' % shown
-        yield status == 0, "read fails %s: exit code %d" % (code, status)
-        yield boxes(stderr) == [expected], "read fails %s: boxes %s" % (code, boxes(stderr))
         count = len(rows) - 1
-        yield 0 < count < len(full) - 1, "read fails %s: %d rows of %d" % (code, count, len(full) - 1)
-        yield rows[:1] == [TITLE % count], "read fails %s: title %s" % (code, rows[:1])
-        yield rows[1:] == full[1:count + 1], "read fails %s: rows are not the newest of the full log" % code
+        yield status == 0, "read %d fails with %s: exit code %d" % (k, code, status)
+        yield boxes(stderr) == [expected], "read %d fails with %s: boxes %s" % (k, code, boxes(stderr))
+        yield rows[:1] == [TITLE % count], "read %d fails: title %s" % (k, rows[:1])
+        yield rows[1:] == full[1:count + 1], "read %d fails: rows are not the newest of the full log" % k
+        yield count >= previous, "read %d fails: fewer rows (%d) than when read %d failed" % (k, count, k - 1)
+        if k == 1:
+            yield count == 0, "the first read failed, yet %d rows were shown" % count
+        previous = count
+        if count == len(full) - 1:
+            break
+    yield previous == len(full) - 1, "no failing read left every row in place"
 
 
 def bad_file_is_refused(replay, evt_replay, log):

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 
 #include "history/boot_history.h"
 #include "window/main_window.h"
@@ -20,26 +21,34 @@ struct Run {
     std::function<void(HWND)> action;
     Ending ending = Ending::ByDriver;
     HWND window = nullptr;
-    bool acted = false;
     bool watchdogFired = false;
 } run;
 
-// Copies "YYYY/MM/DD HH:MM:SS" (or "") into the table's text form.
-EventTimeText ToEventTimeText(const char* text)
+// The thread's visible main window, or null.
+HWND FindMainWindow()
 {
-    EventTimeText result{};
-    std::strncpy(result.data(), text, result.size() - 1);
-    return result;
+    HWND found = nullptr;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM context) -> BOOL {
+            char title[32] = "";
+            GetWindowTextA(window, title, sizeof title);
+            if (!IsWindowVisible(window) || std::strncmp(title, "Tallyvane Version", 17) != 0)
+                return TRUE;
+            *reinterpret_cast<HWND*>(context) = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
 }
 
-// Acts on the window once it is up; a timer tick before that is ignored.
+// Acts on the window once it is up; a tick before that, or after, does nothing.
 void CALLBACK DriveOnce(HWND, UINT, UINT_PTR timer, DWORD)
 {
     HWND window = FindMainWindow();
-    if (run.acted || !window)
+    if (run.window || !window)
         return;
     KillTimer(nullptr, timer);
-    run.acted = true;
     run.window = window;
     run.action(window);
     if (run.ending == Ending::ByDriver && IsWindow(window))
@@ -66,14 +75,27 @@ INPUT MouseInput(POINT screen, DWORD flags)
     return input;
 }
 
+// A key's press or release.
+INPUT KeyInput(WORD key, DWORD flags)
+{
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = flags;
+    return input;
+}
+
 }  // namespace
 
 void FillTable(const std::vector<CycleTimes>& cycles)
 {
     ResetBootEventTable();
     for (const CycleTimes& cycle : cycles) {
-        StoreBootStop(ToEventTimeText(cycle.stop));
-        StoreBootStart(ToEventTimeText(cycle.start));
+        EventTimeText start{}, stop{};
+        std::strncpy(start.data(), cycle.start, start.size() - 1);
+        std::strncpy(stop.data(), cycle.stop, stop.size() - 1);
+        StoreBootStop(stop);
+        StoreBootStart(start);
     }
 }
 
@@ -85,29 +107,12 @@ void RunMainWindow(const std::function<void(HWND)>& action, Ending ending)
     ShowMainWindow();
     KillTimer(nullptr, drive);
     KillTimer(nullptr, watchdog);
-    EXPECT_TRUE(run.acted) << "the main window was never shown";
+    EXPECT_TRUE(run.window) << "the main window was never shown";
     EXPECT_FALSE(run.watchdogFired) << "the main window was still open after " << kWatchdogMilliseconds << " ms";
     EXPECT_FALSE(IsWindow(run.window)) << "ShowMainWindow returned with its window still there";
 }
 
-HWND FindMainWindow()
-{
-    HWND found = nullptr;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM context) -> BOOL {
-            char title[32] = "";
-            GetWindowTextA(window, title, sizeof title);
-            if (!IsWindowVisible(window) || std::strncmp(title, "Tallyvane Version", 17) != 0)
-                return TRUE;
-            *reinterpret_cast<HWND*>(context) = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-bool PumpUntil(HWND window, UINT message, DWORD milliseconds)
+bool PumpUntil(HWND window, const std::function<bool(const MSG&)>& done, DWORD milliseconds)
 {
     const DWORD start = GetTickCount();
     MSG msg;
@@ -120,7 +125,7 @@ bool PumpUntil(HWND window, UINT message, DWORD milliseconds)
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
-        if (msg.message == message)
+        if (done(msg))
             return true;
     }
     return false;
@@ -133,39 +138,55 @@ void ClickAt(POINT screen)
     SendInput(3, inputs, sizeof inputs[0]);
 }
 
+bool DragMouse(HWND window, POINT from, POINT to)
+{
+    INPUT start = MouseInput(from, MOUSEEVENTF_MOVE);
+    SendInput(1, &start, sizeof start);
+    const POINT half{(from.x + to.x) / 2, (from.y + to.y) / 2};
+    const struct {
+        POINT at;
+        DWORD flags;
+        UINT handled;
+    } steps[] = {{from, MOUSEEVENTF_LEFTDOWN, WM_LBUTTONDOWN}, {half, MOUSEEVENTF_MOVE, WM_MOUSEMOVE},
+                 {to, MOUSEEVENTF_MOVE, WM_MOUSEMOVE}, {to, MOUSEEVENTF_LEFTUP, WM_LBUTTONUP}};
+    for (const auto& step : steps) {
+        INPUT input = MouseInput(step.at, step.flags);
+        SendInput(1, &input, sizeof input);
+        if (!PumpUntil(window, [&](const MSG& msg) { return msg.message == step.handled; }))
+            return false;
+    }
+    return true;
+}
+
 void PressKeys(std::initializer_list<WORD> keys)
 {
     std::vector<INPUT> inputs;
-    for (WORD key : keys) {
-        INPUT input{};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = key;
-        inputs.push_back(input);
-    }
-    for (auto key = keys.end(); key != keys.begin();) {
-        INPUT input{};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = *--key;
-        input.ki.dwFlags = KEYEVENTF_KEYUP;
-        inputs.push_back(input);
-    }
+    for (WORD key : keys)
+        inputs.push_back(KeyInput(key, 0));
+    for (auto key = std::rbegin(keys); key != std::rend(keys); ++key)
+        inputs.push_back(KeyInput(*key, KEYEVENTF_KEYUP));
     SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof inputs[0]);
 }
 
 bool ClickColumnHeader(HWND window, int column)
 {
-    HWND header = reinterpret_cast<HWND>(SendMessageA(CycleList(window), LVM_GETHEADER, 0, 0));
+    HWND header = CycleListHeader(window);
     RECT item{};
     SendMessageA(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&item));
     POINT middle{(item.left + item.right) / 2, (item.top + item.bottom) / 2};
     ClientToScreen(header, &middle);
     ClickAt(middle);
-    return PumpUntil(window, WM_LBUTTONUP);
+    return PumpUntil(window, [](const MSG& msg) { return msg.message == WM_LBUTTONUP; });
 }
 
 HWND CycleList(HWND window)
 {
     return GetDlgItem(window, kCycleListId);
+}
+
+HWND CycleListHeader(HWND window)
+{
+    return reinterpret_cast<HWND>(SendMessageA(CycleList(window), LVM_GETHEADER, 0, 0));
 }
 
 std::string WindowTitle(HWND window)
@@ -193,31 +214,27 @@ std::vector<std::vector<std::string>> ListRows(HWND window)
     return rows;
 }
 
-std::vector<LPARAM> RowKeys(HWND window)
+std::vector<uint32_t> ListRowPixels(HWND window)
 {
     HWND list = CycleList(window);
-    std::vector<LPARAM> keys(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-    for (size_t row = 0; row < keys.size(); ++row) {
-        LVITEMA item{};
-        item.mask = LVIF_PARAM;
-        item.iItem = static_cast<int>(row);
-        item.lParam = -1;
-        SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-        keys[row] = item.lParam;
-    }
-    return keys;
-}
-
-RECT ChildRect(HWND control)
-{
-    RECT rect{};
-    GetWindowRect(control, &rect);
-    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
-RECT DialogUnitsToPixels(HWND window, RECT dialogUnits)
-{
-    MapDialogRect(window, &dialogUnits);
-    return dialogUnits;
+    RECT header{}, client{};
+    GetWindowRect(CycleListHeader(window), &header);
+    MapWindowPoints(nullptr, list, reinterpret_cast<POINT*>(&header), 2);
+    GetClientRect(list, &client);
+    const int width = client.right, height = client.bottom - header.bottom;
+    BITMAPINFO format{};
+    format.bmiHeader = {sizeof format.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC screen = GetDC(list);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateDIBSection(memory, &format, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, 0, header.bottom, SRCCOPY);
+    const auto* first = static_cast<const uint32_t*>(bits);
+    std::vector<uint32_t> pixels(first, first + size_t(width) * height);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(list, screen);
+    return pixels;
 }

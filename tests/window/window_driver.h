@@ -5,8 +5,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,38 +22,42 @@ struct CycleTimes {
 void FillTable(const std::vector<CycleTimes>& cycles);
 
 // How a run expects the window to end: the driver ends it after the action,
-// or the action itself has made the window close (through input or a command)
-// and the program's own loop must finish the job.
+// or the action has made it close and the program's own loop must finish.
 enum class Ending { ByDriver, ByAction };
 
 // Runs ShowMainWindow and calls `action` once the window is shown. Records a
 // failure if the window never shows, or is still open 3 s later.
 void RunMainWindow(const std::function<void(HWND window)>& action, Ending ending = Ending::ByDriver);
 
-// The thread's visible main window, or null.
-HWND FindMainWindow();
+// Dispatches the thread's messages the way the program's loop does, until
+// `done` holds for one just dispatched (true) or `milliseconds` have passed.
+bool PumpUntil(HWND window, const std::function<bool(const MSG&)>& done, DWORD milliseconds = 3000);
 
-// Dispatches the thread's messages the way the program's loop does, until one
-// of kind `message` has been dispatched (true) or `milliseconds` have passed.
-bool PumpUntil(HWND window, UINT message, DWORD milliseconds = 3000);
-
-// A real left click at a screen point. The program's loop, or PumpUntil,
-// handles it.
+// A real left click at a screen point, left for whoever pumps next.
 void ClickAt(POINT screen);
+// A real drag with the left button between two screen points; returns once
+// the button-up has been handled.
+bool DragMouse(HWND window, POINT from, POINT to);
 // Presses `keys` in order and releases them in reverse, as real input.
 void PressKeys(std::initializer_list<WORD> keys);
-
 // A real click on the header of list column `column`, wherever it is shown;
-// returns once the button-up has been handled, and with it any sort.
+// returns once the button-up, and with it any sort, has been handled.
 bool ClickColumnHeader(HWND window, int column);
 
 HWND CycleList(HWND window);
+HWND CycleListHeader(HWND window);
 std::string WindowTitle(HWND window);
 // Every row's six texts, top to bottom.
 std::vector<std::vector<std::string>> ListRows(HWND window);
-// Every row's key (its lParam), top to bottom.
-std::vector<LPARAM> RowKeys(HWND window);
-// A control's rectangle in the client coordinates of its parent.
-RECT ChildRect(HWND control);
-// A rectangle in dialog units converted to pixels for `window`'s font.
-RECT DialogUnitsToPixels(HWND window, RECT dialogUnits);
+// The pixels the list shows below its header, as they are on the screen now.
+std::vector<uint32_t> ListRowPixels(HWND window);
+
+// Rectangles compared and printed as a failing check shows them.
+inline bool operator==(const RECT& a, const RECT& b)
+{
+    return EqualRect(&a, &b);
+}
+inline void PrintTo(const RECT& r, std::ostream* out)
+{
+    *out << "{" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << "}";
+}
