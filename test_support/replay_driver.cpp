@@ -63,22 +63,26 @@ bool IsMainWindow(HWND window)
     return std::strncmp(title, "Tallyvane Version", 17) == 0;
 }
 
+struct WindowSearch {
+    bool (*matches)(HWND);
+    HWND found;
+};
+
+// Stops the enumeration at the first window that matches. A named CALLBACK,
+// not a lambda: on 32-bit x86 a lambda is not stdcall.
+BOOL CALLBACK TakeMatchingWindow(HWND window, LPARAM context)
+{
+    auto* search = reinterpret_cast<WindowSearch*>(context);
+    if (!search->matches(window))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
 HWND FindThreadWindow(bool (*matches)(HWND))
 {
-    struct Search {
-        bool (*matches)(HWND);
-        HWND found;
-    } search{matches, nullptr};
-    EnumThreadWindows(
-        programThread,
-        [](HWND window, LPARAM context) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(context);
-            if (!s->matches(window))
-                return TRUE;
-            s->found = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{matches, nullptr};
+    EnumThreadWindows(programThread, &TakeMatchingWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

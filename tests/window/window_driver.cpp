@@ -24,21 +24,23 @@ struct Run {
     bool watchdogFired = false;
 } run;
 
+// Stops the enumeration at the visible main window and stores it in *context.
+// A named CALLBACK, not a lambda: on 32-bit x86 a lambda is not stdcall.
+BOOL CALLBACK TakeMainWindow(HWND window, LPARAM context)
+{
+    char title[32] = "";
+    GetWindowTextA(window, title, sizeof title);
+    if (!IsWindowVisible(window) || std::strncmp(title, "Tallyvane Version", 17) != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(context) = window;
+    return FALSE;
+}
+
 // The thread's visible main window, or null.
 HWND FindMainWindow()
 {
     HWND found = nullptr;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM context) -> BOOL {
-            char title[32] = "";
-            GetWindowTextA(window, title, sizeof title);
-            if (!IsWindowVisible(window) || std::strncmp(title, "Tallyvane Version", 17) != 0)
-                return TRUE;
-            *reinterpret_cast<HWND*>(context) = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumThreadWindows(GetCurrentThreadId(), &TakeMainWindow, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
