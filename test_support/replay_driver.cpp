@@ -113,8 +113,24 @@ void PumpUntilButtonUp(HWND window, DWORD milliseconds)
     std::fprintf(stderr, "tallyvane-replay: a header click was not handled in time\n");
 }
 
-// A real click, through the window system's input, on the middle of the
-// header of column `column` (wherever the header shows it).
+// A real left click, through the window system's input, at a screen point.
+void ClickAt(POINT point)
+{
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT inputs[3]{};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_MOUSE;
+        input.mi.dx = point.x * 65535 / (width - 1);
+        input.mi.dy = point.y * 65535 / (height - 1);
+    }
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
+    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+    SendInput(3, inputs, sizeof inputs[0]);
+}
+
+// A real click on the middle of the header of column `column` (wherever the
+// header shows it); returns once the click, and so the sort, has been handled.
 void ClickColumnHeader(HWND window, int column)
 {
     HWND header = reinterpret_cast<HWND>(SendMessageA(GetDlgItem(window, kCycleListId), LVM_GETHEADER, 0, 0));
@@ -122,17 +138,7 @@ void ClickColumnHeader(HWND window, int column)
     SendMessageA(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&item));
     POINT middle{(item.left + item.right) / 2, (item.top + item.bottom) / 2};
     ClientToScreen(header, &middle);
-    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
-    INPUT inputs[3]{};
-    for (INPUT& input : inputs) {
-        input.type = INPUT_MOUSE;
-        input.mi.dx = middle.x * 65535 / (width - 1);
-        input.mi.dy = middle.y * 65535 / (height - 1);
-    }
-    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
-    SendInput(3, inputs, sizeof inputs[0]);
+    ClickAt(middle);
     PumpUntilButtonUp(window, 5000);
 }
 
@@ -256,17 +262,7 @@ void ClickCloseButton(HWND window)
 {
     RECT button{};
     GetWindowRect(GetDlgItem(window, kCloseButtonId), &button);
-    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
-    INPUT inputs[3]{};
-    for (INPUT& input : inputs) {
-        input.type = INPUT_MOUSE;
-        input.mi.dx = (button.left + button.right) / 2 * 65535 / (width - 1);
-        input.mi.dy = (button.top + button.bottom) / 2 * 65535 / (height - 1);
-    }
-    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
-    SendInput(3, inputs, sizeof inputs[0]);
+    ClickAt({(button.left + button.right) / 2, (button.top + button.bottom) / 2});
 }
 
 // Closes the window as a user would; the program's own loop handles the input.
