@@ -13,7 +13,7 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-DATA = os.path.normpath(os.path.join(ROOT, "..", "shared", "data"))
+DATA = os.path.join(ROOT, "samples")
 REAL_LOG = os.path.join(DATA, "SysEvent.Evt")
 NATIVE = os.path.join(ROOT, "build", "native")
 REPLAY = os.path.join(ROOT, "build", "win64", "tallyvane-replay.exe")

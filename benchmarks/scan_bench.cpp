@@ -12,7 +12,7 @@
 #include "test_support/record_source.h"
 
 #ifndef TALLYVANE_DATA_DIR
-#define TALLYVANE_DATA_DIR "../shared/data"
+#define TALLYVANE_DATA_DIR "samples"
 #endif
 
 namespace {
