@@ -17,6 +17,7 @@ DATA = os.path.join(ROOT, "samples")
 REAL_LOG = os.path.join(DATA, "SysEvent.Evt")
 NATIVE = os.path.join(ROOT, "build", "native")
 REPLAY = os.path.join(ROOT, "build", "win64", "tallyvane-replay.exe")
+WITH_WINE = os.path.join(ROOT, "scripts", "with-wine")
 RUNS = 5
 sys.path.insert(0, os.path.join(ROOT, "tests", "tools"))
 from evt_writer import cycles_log  # noqa: E402
@@ -67,7 +68,7 @@ def replay_timings(log, clicks):
     """One run of the whole program over `log`: its --timings figures, plus
     start-to-shown from the moment Wine was asked to start it."""
     started = time.time() * 1e3
-    arguments = ["wine", REPLAY, log, "--dump", "--timings"] + [a for c in clicks for a in ("--click", str(c))]
+    arguments = [WITH_WINE, REPLAY, log, "--dump", "--timings"] + [a for c in clicks for a in ("--click", str(c))]
     done = subprocess.run(arguments, capture_output=True, text=True, timeout=120)
     figures = {}
     for line in done.stderr.splitlines():
@@ -91,7 +92,7 @@ def cpu_seconds(pid):
 def idle_cpu_share(seconds=10):
     """CPU share of one core used by the shown, idle window (its process and
     Wine's server, which every polled PeekMessage calls), over `seconds`."""
-    program = subprocess.Popen(["wine", REPLAY, REAL_LOG], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    program = subprocess.Popen([WITH_WINE, REPLAY, REAL_LOG], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         window = ""
         for _ in range(200):
@@ -121,7 +122,7 @@ def idle_cpu_share(seconds=10):
 
 def idle_probe():
     """The same loop without the program: Sleep(1) alone, then with an empty PeekMessageA."""
-    out = sh("wine", os.path.join(ROOT, "build", "win64", "idle_loop_probe.exe"), "10").stdout
+    out = sh(WITH_WINE, os.path.join(ROOT, "build", "win64", "idle_loop_probe.exe"), "10").stdout
     return [line.split(": ", 1) for line in out.splitlines() if ": " in line]
 
 
@@ -129,7 +130,7 @@ def machine():
     model = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo") if line.startswith("model name")),
                  platform.processor())
     return "%s, %d cores, %s, Linux %s, %s" % (model, os.cpu_count(), platform.machine(), platform.release(),
-                                              sh("wine", "--version").stdout.strip())
+                                              sh("/usr/lib/wine/wine64", "--version").stdout.strip())
 
 
 def main():
@@ -158,7 +159,7 @@ def main():
         ("Start of a static program that does nothing (the floor under `evt-replay`)", "%.2f ms" % floor_ms, "",
          "`hyperfine -N ./nop` (gcc -static)"),
         ("Start-up to window shown, empty log (Wine warm)", "%.0f ms" % empty_window["start-to-shown-ms"],
-         "< 300 ms", "`tallyvane-replay.exe empty.evt --dump --timings`, from launching `wine`"),
+         "< 300 ms", "`tallyvane-replay.exe empty.evt --dump --timings`, from launching it under Wine"),
         ("Start-up to window shown, 10,000 cycles", "%.0f ms" % big_window["start-to-shown-ms"], "",
          "`tallyvane-replay.exe 10000-cycles.evt --dump --timings --click 1`"),
         ("End of scan to window shown, 10,000 cycles", "%.0f ms" % big_window["scan-end-to-shown-ms"], "< 300 ms",

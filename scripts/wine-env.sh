@@ -1,26 +1,99 @@
 # Sourced by the scripts that run Windows programs: the project's own Wine
-# prefix under build/, kept warm. A cold Wine spends about 3 s per program
-# starting its helper processes; a persistent wineserver and one Windows
-# process that stays alive keep them running between programs.
+# prefixes under build/, one per machine, kept warm.
+#
+# x86_64 programs run in 64-bit Wine, its loader called by its own name: once
+# the 32-bit Wine is installed, plain `wine` picks the 32-bit loader for every
+# program. i686 programs run in 32-bit Wine, a prefix of its own, and this
+# kernel runs that Wine's i386 ELF loader through qemu-i386 (version 10 or
+# later; 7.2 cannot reserve the address Wine needs), registered with
+# binfmt_misc by scripts/install-deps, since Wine re-executes its own loader.
+#
+# A cold Wine spends seconds per program starting its helper processes; a
+# persistent wineserver and one Windows process that stays alive keep them
+# running between programs.
 
 TALLYVANE_ROOT=${TALLYVANE_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
-export WINEPREFIX="$TALLYVANE_ROOT/build/wine/prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer prompts
-WINE_KEEPER_PID=""
-
+WINE64_LOADER=/usr/lib/wine/wine64
+WINE32_LOADER=/usr/lib/wine/wine
+WINE32_BINFMT=/proc/sys/fs/binfmt_misc/tallyvane-i386
+WINE32_QEMU=/usr/bin/qemu-i386
+WINE=""
+WINE_ARCH=""
+declare -A WINE_KEEPER_PIDS=()
 VIRTUAL_DISPLAY_PID=""
 
-# Makes the prefix if it is not there yet (about 7 s, once). Its windows are
-# not handed to an X window manager: Wine then draws their captions itself,
-# and destroying a window does not wait for a manager that is not there.
-wine_prefix_ready() {
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        mkdir -p "$WINEPREFIX"
-        wineboot -i >/dev/null 2>&1 || true
-        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-        wineserver -w
+# pe_machine FILE: prints x86_64 or i686 for a Windows program; fails otherwise.
+pe_machine() {
+    local header
+    header=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ') || return 1
+    [ -n "$header" ] || return 1
+    case $(od -An -tx2 -j$((header + 4)) -N2 "$1" 2>/dev/null | tr -d ' ') in
+        8664) echo x86_64 ;;
+        014c) echo i686 ;;
+        *) return 1 ;;
+    esac
+}
+
+# wine32_problem: prints why i686 programs cannot run here, or nothing when they can.
+wine32_problem() {
+    if [ ! -x "$WINE32_LOADER" ]; then
+        echo "the 32-bit Wine loader $WINE32_LOADER is missing (package wine32:i386)"
+    elif [ ! -x "$WINE32_QEMU" ]; then
+        echo "$WINE32_QEMU is missing (package qemu-user, version 10 or later)"
+    elif ! "$WINE32_QEMU" --version 2>/dev/null | grep -qE 'version ([1-9][0-9])\.'; then
+        echo "$("$WINE32_QEMU" --version | head -1) is older than 10, which 32-bit Wine needs"
+    elif ! grep -qx enabled "$WINE32_BINFMT" 2>/dev/null; then
+        echo "i386 programs are not registered with binfmt_misc ($WINE32_BINFMT; see scripts/install-deps)"
     fi
+}
+
+# wine_use ARCH: points Wine at the project's prefix and loader for x86_64 or
+# i686, and sets WINE to that loader. Fails, saying why, if ARCH cannot run.
+wine_use() {
+    case $1 in
+        x86_64)
+            export WINEPREFIX="$TALLYVANE_ROOT/build/wine/prefix"
+            unset WINEARCH
+            export WINELOADER=$WINE64_LOADER
+            ;;
+        i686)
+            local problem
+            problem=$(wine32_problem)
+            if [ -n "$problem" ]; then
+                echo "cannot run i686 programs: $problem" >&2
+                return 1
+            fi
+            export WINEPREFIX="$TALLYVANE_ROOT/build/wine32/prefix"
+            export WINEARCH=win32
+            export WINELOADER=$WINE32_LOADER
+            ;;
+        *)
+            echo "no Wine for machine '$1'" >&2
+            return 1
+            ;;
+    esac
+    WINE_ARCH=$1
+    WINE=$WINELOADER
+}
+
+# Makes the current prefix if it is not there yet (seconds for x86_64, a
+# minute under qemu for i686; once). Its windows are not handed to an X window
+# manager: Wine then draws their captions itself, and destroying a window does
+# not wait for a manager that is not there. Wine draws the caption buttons in
+# its Marlett font (package fonts-wine), from a folder that Debian's Wine does
+# not search by itself, so the prefix names it.
+# A prefix made before a setting here was added gets the settings once.
+wine_prefix_ready() {
+    local stamp="$WINEPREFIX/tallyvane-settings-1"
+    [ -f "$stamp" ] && return 0
+    mkdir -p "$WINEPREFIX"
+    [ -f "$WINEPREFIX/system.reg" ] || "$WINE" wineboot.exe -i >/dev/null 2>&1 || true
+    "$WINE" reg.exe add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    "$WINE" reg.exe add 'HKCU\Software\Wine\Fonts' /v Path /d 'Z:\usr\share\wine\fonts' /f >/dev/null 2>&1
+    wineserver -w
+    touch "$stamp"
 }
 
 # Gives the programs a virtual X display (Xvfb) when there is no display.
@@ -44,18 +117,21 @@ virtual_display_down() {
     VIRTUAL_DISPLAY_PID=""
 }
 
-# Starts the persistent server and the keeper, then warms up with one run.
+# wine_warm_up ARCH: makes that prefix if needed, starts its persistent
+# server and its keeper, then warms up with one run.
 wine_warm_up() {
+    wine_use "$1" || return 1
     wine_prefix_ready
     wineserver -p
-    wine cmd.exe /c "ping -n 100000 127.0.0.1 >nul" >/dev/null 2>&1 &
-    WINE_KEEPER_PID=$!
-    wine cmd.exe /c "exit 0" >/dev/null 2>&1 || true
+    "$WINE" cmd.exe /c "ping -n 100000 127.0.0.1 >nul" >/dev/null 2>&1 &
+    WINE_KEEPER_PIDS[$1]=$!
+    "$WINE" cmd.exe /c "exit 0" >/dev/null 2>&1 || true
 }
 
-# Ends the keeper and the server.
+# wine_cool_down ARCH: ends that prefix's keeper and server.
 wine_cool_down() {
-    [ -n "$WINE_KEEPER_PID" ] && kill "$WINE_KEEPER_PID" 2>/dev/null || true
+    wine_use "$1" 2>/dev/null || return 0
+    [ -n "${WINE_KEEPER_PIDS[$1]:-}" ] && kill "${WINE_KEEPER_PIDS[$1]}" 2>/dev/null || true
+    unset "WINE_KEEPER_PIDS[$1]"
     wineserver -k 2>/dev/null || true
-    WINE_KEEPER_PID=""
 }

@@ -6,10 +6,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-// Where one record lies in EventLogScript::bytes.
+// Where one record lies: in EventLogScript::image below its imageSize, and in
+// EventLogScript::bytes from imageSize on (see RecordBytes).
 struct RecordSpan {
     uint32_t offset;
     uint32_t size;
@@ -23,7 +25,13 @@ struct EventLogScript {
     uint32_t failingReadCode = 0;
     uint32_t bogusShortRead = 0;          // 1-based read that reports 122 ...
     uint32_t bogusShortReadNeeded = 0;    // ... with this size needed
+    uint32_t emptyReadsFrom = 0;          // 1-based read from which every read succeeds with 0 bytes
+    std::shared_ptr<const uint8_t> image;  // a file image whose records are served in place ...
+    uint32_t imageSize = 0;                // ... and its size; 0 for records all in bytes
 };
+
+// The first byte of the record `span` of `script`.
+const uint8_t* RecordBytes(const EventLogScript& script, const RecordSpan& span);
 
 // What the program did with the log, for tests to check.
 struct EventLogTrace {
@@ -35,7 +43,9 @@ struct EventLogTrace {
     std::chrono::steady_clock::time_point lastReadEnd;  // when the latest read returned
 };
 
-// Makes `script` the log that the next open sees, and clears the trace.
+// Makes `script` the log that the next open sees, and clears the trace. Any
+// read past the 100,000th fails with 1460 (timeout), so that a program that
+// never stops reading ends, and its test fails, instead of hanging.
 void LoadEventLogScript(EventLogScript script);
 const EventLogTrace& EventLogTraceSoFar();
 
@@ -49,3 +59,9 @@ void AppendRecord(EventLogScript* script, uint32_t timeWritten, uint32_t eventId
 // `script`. False with a one-line reason in *error when it is not such a log.
 bool ParseEvtImage(const uint8_t* data, size_t size, EventLogScript* script, std::string* error);
 bool LoadEvtFile(const char* path, EventLogScript* script, std::string* error);
+// The same, with the records left in place in the image (or the file, mapped
+// or read once), which the script shares: only a record that wraps round the
+// end of the ring is copied, into script->bytes.
+bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, EventLogScript* script,
+                          std::string* error);
+bool LoadEvtFileInPlace(const char* path, EventLogScript* script, std::string* error);

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "history/win32_startup.h"
+#include "test_support/real_input.h"
 #include "test_support/record_source.h"
 #include "window/main_window.h"
 
@@ -111,22 +112,6 @@ void PumpUntilButtonUp(HWND window, DWORD milliseconds)
         }
     }
     std::fprintf(stderr, "tallyvane-replay: a header click was not handled in time\n");
-}
-
-// A real left click, through the window system's input, at a screen point.
-void ClickAt(POINT point)
-{
-    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
-    INPUT inputs[3]{};
-    for (INPUT& input : inputs) {
-        input.type = INPUT_MOUSE;
-        input.mi.dx = point.x * 65535 / (width - 1);
-        input.mi.dy = point.y * 65535 / (height - 1);
-    }
-    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
-    SendInput(3, inputs, sizeof inputs[0]);
 }
 
 // A real click on the middle of the header of column `column` (wherever the
@@ -235,26 +220,6 @@ void ReportResources(const char* stage)
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
     std::fprintf(stderr, "resources %s user=%u gdi=%u handles=%u private=%llu\n", stage, CountOwnWindows(),
                  CountOwnGdiObjects(), CountOwnHandles(), static_cast<unsigned long long>(memory.PagefileUsage));
-}
-
-// Presses and releases `keys` in order, then releases them in reverse.
-void PressKeys(std::initializer_list<WORD> keys)
-{
-    std::vector<INPUT> inputs;
-    for (WORD key : keys) {
-        INPUT input{};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = key;
-        inputs.push_back(input);
-    }
-    for (auto key = keys.end(); key != keys.begin();) {
-        INPUT input{};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = *--key;
-        input.ki.dwFlags = KEYEVENTF_KEYUP;
-        inputs.push_back(input);
-    }
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof inputs[0]);
 }
 
 // A real click on the middle of the Close button.

@@ -18,7 +18,7 @@ int main(int argc, char** argv)
     }
     EventLogScript script;
     std::string error;
-    if (!LoadEvtFile(argv[1], &script, &error)) {
+    if (!LoadEvtFileInPlace(argv[1], &script, &error)) {
         std::fprintf(stderr, "evt-replay: %s: %s\n", argv[1], error.c_str());
         return 2;
     }

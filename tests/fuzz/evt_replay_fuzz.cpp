@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     SilenceMessageBoxes(true);
     EventLogScript script;
     std::string error;
-    if (!ParseEvtImage(data, size, &script, &error))
+    // In place, as evt-replay reads: the input outlives the replay.
+    if (!ParseEvtImageInPlace({data, [](const uint8_t*) {}}, size, &script, &error))
         return 0;
     LoadEventLogScript(std::move(script));
     ClearRecordedMessageBoxes();

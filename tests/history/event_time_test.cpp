@@ -103,8 +103,10 @@ TEST(DateTextToSeconds, CountsWholeDaysSince1601)
     };
     static const Case kCases[] = {
         {"1601/01/01", 0},
+        {"1601/01/02", 86400},         // 0 above is also the refusal's value; this shows 1601 is taken
         {"1970/01/01", 11644473600},
         {"2024/02/29", 13353638400},
+        {"2000/02/29", 12596256000},   // a leap day by the 400-year rule
         {"2000/03/01", 12596342400},
         {"9999/12/31", 265046688000},
         {"2024-02-29", 13353638400},   // separators are not looked at

@@ -48,15 +48,32 @@ EventLogScript CyclesOfBigRecords(int cycles)
     return script;
 }
 
-TEST(MainProcedure, EmptyLogOpensTheWindowWithNoRowsAndNoMessage)
+// The end of the log, and a read that succeeds but delivers nothing (which,
+// read again, would deliver nothing for ever), both end the reading quietly.
+TEST(MainProcedure, LogThatDeliversNoMoreEndsQuietlyWithWhatWasGathered)
 {
-    RunProgram(EventLogScript{});
-    EXPECT_TRUE(RecordedMessageBoxes().empty());
-    EXPECT_EQ(RecordedWindowSoFar().shows, 1);
-    EXPECT_EQ(bootEventCount, 0);
-    EXPECT_EQ(EventLogTraceSoFar().readSizes.size(), 1u);
-    EXPECT_EQ(EventLogTraceSoFar().closes, 1);
-    EXPECT_FALSE(EventLogTraceSoFar().open);
+    const struct {
+        const char* what;
+        int cycles;
+        uint32_t emptyReadsFrom;
+        size_t reads;
+        int rows;
+    } kCases[] = {
+        {"empty log", 0, 0, 1, 0},
+        {"first read empty", 2, 1, 1, 0},
+        {"third read empty", 2, 3, 3, 1},  // the first two held cycle 1 and cycle 2's stop
+    };
+    for (const auto& c : kCases) {
+        EventLogScript script = CyclesOfBigRecords(c.cycles);
+        script.emptyReadsFrom = c.emptyReadsFrom;
+        RunProgram(std::move(script));
+        EXPECT_TRUE(RecordedMessageBoxes().empty()) << c.what;
+        EXPECT_EQ(RecordedWindowSoFar().shows, 1) << c.what;
+        EXPECT_EQ(bootEventCount, c.rows) << c.what;
+        EXPECT_EQ(EventLogTraceSoFar().readSizes.size(), c.reads) << c.what;
+        EXPECT_EQ(EventLogTraceSoFar().closes, 1) << c.what;
+        EXPECT_FALSE(EventLogTraceSoFar().open) << c.what;
+    }
 }
 
 TEST(MainProcedure, OpenFailureShowsItsCodeAsSignedAndNoWindow)
@@ -78,19 +95,24 @@ TEST(MainProcedure, OpenFailureShowsItsCodeAsSignedAndNoWindow)
     }
 }
 
+// The last read holds one record where earlier ones held two; the bytes of
+// the previous read left behind it (a boot) must not be walked again.
 TEST(MainProcedure, ReadsEveryRecordOnceAcrossSeveralReads)
 {
-    const EventLogScript script = CyclesOfBigRecords(4);
-    RunProgram(script);
+    EventLogScript script = CyclesOfBigRecords(4);
+    AppendRecord(&script, kTime - 500000, kBootMarkerId, 4, kBigRecord);
+    RunProgram(std::move(script));
     EXPECT_TRUE(RecordedMessageBoxes().empty());
-    ASSERT_EQ(bootEventCount, 4);
+    ASSERT_EQ(bootEventCount, 5);
     for (int r = 0; r < 4; ++r) {
         const uint32_t start = kTime - 100000 * (r + 1);
         EXPECT_STREQ(bootEventTable[r].startText.data(), FormatEventTime(start).data());
         EXPECT_STREQ(bootEventTable[r].stopText.data(), FormatEventTime(start + 5000 + r).data());
     }
+    EXPECT_STREQ(bootEventTable[4].startText.data(), FormatEventTime(kTime - 500000).data());
+    EXPECT_STREQ(bootEventTable[4].stopText.data(), "");
     const EventLogTrace& trace = EventLogTraceSoFar();
-    EXPECT_EQ(trace.readSizes.size(), 7u);  // six reads of two records, then the end
+    EXPECT_EQ(trace.readSizes.size(), 8u);  // six reads of two records, one of one, then the end
     for (uint32_t size : trace.readSizes)
         EXPECT_EQ(size, kInitialReadBufferSize);
     EXPECT_EQ(RecordedWindowSoFar().shows, 1);

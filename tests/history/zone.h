@@ -1,5 +1,6 @@
-// The zone a test process runs in, as its TZ names it. The history tests are
-// run once per zone; each zone's expected offsets are listed here.
+// The zone a test process runs in, as its TZ names it. The suites whose results
+// depend on the zone are run once per zone; each zone's expected offsets are
+// listed here.
 #pragma once
 
 #include <cstdint>

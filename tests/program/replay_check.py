@@ -4,19 +4,29 @@ runs start-up, scan and window over a saved log, drives the real window and
 reads it back. Run by ctest with the program's path, the native evt-replay's
 path and the real log:
 
-    replay_check.py REPLAY.exe EVT_REPLAY SysEvent.Evt CASE
+    replay_check.py REPLAY.exe EVT_REPLAY SysEvent.Evt CASE [OTHER_REPLAY.exe]
 
-CASE is one of the names in CASES below. Wine, its prefix and a display come
-from the environment (scripts/test sets them up).
+CASE is one of the names in CASES below; OTHER_REPLAY.exe is the build of the
+other machine that header_clicks_order_rows_as_the_other_build compares with.
+Programs run through scripts/with-wine, in the prefix for their machine; the
+display comes from the environment (scripts/test sets it up).
 """
+import os
 import subprocess
 import sys
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from evt_writer import cycles_log  # noqa: E402
+
+WITH_WINE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "with-wine")
+CLICKS = ([1], [1, 1], [1, 5], [5, 4, 0])
 
 TITLE = "Tallyvane Version1.0 - Shows %d items - Orvensmith: https://www.orvensmith.com"
 
 
 def run(replay, *arguments):
-    done = subprocess.run(["wine", replay] + list(arguments), capture_output=True, text=True, timeout=120)
+    done = subprocess.run([WITH_WINE, replay] + list(arguments), capture_output=True, text=True, timeout=120)
     return done.returncode, done.stdout.splitlines(), [line for line in done.stderr.splitlines()
                                                        if line.startswith(("message box:", "tallyvane-replay"))]
 
@@ -34,16 +44,42 @@ def dump_matches_evt_replay(replay, evt_replay, log):
     yield not boxes(stderr), "unexpected message boxes %s" % stderr
 
 
+def wrapped_log_dump_matches_evt_replay(replay, evt_replay, log):
+    """A log of a few hundred cycles whose ring runs round the end of the file."""
+    with tempfile.TemporaryDirectory() as folder:
+        wrapped = os.path.join(folder, "wrapped.evt")
+        with open(wrapped, "wb") as out:
+            out.write(cycles_log(300, wrapped=True))
+        yield from dump_matches_evt_replay(replay, evt_replay, wrapped)
+
+
+def clicked_dump(replay, log, clicks):
+    return run(replay, log, "--dump", *[a for c in clicks for a in ("--click", str(c))])
+
+
 def header_clicks_sort_whole_rows(replay, evt_replay, log):
     _, unsorted, _ = run(replay, log, "--dump")
-    for clicks, column in (([1], 1), ([1, 1], 1), ([1, 5], 5), ([5, 4, 0], 0)):
-        arguments = [log, "--dump"] + [a for c in clicks for a in ("--click", str(c))]
-        status, rows, _ = run(replay, *arguments)
+    for clicks in CLICKS:
+        column = clicks[-1]
+        status, rows, _ = clicked_dump(replay, log, clicks)
         keys = [row.split("\t")[column].encode() for row in rows[1:]]
         yield status == 0, "clicks %s: exit code %d" % (clicks, status)
         yield keys == sorted(keys), "clicks %s: column %d not ascending: %s" % (clicks, column, keys[:6])
         yield sorted(rows[1:]) == sorted(unsorted[1:]), "clicks %s: rows were changed, not moved" % clicks
         yield rows[0] == unsorted[0], "clicks %s: the title changed" % clicks
+
+
+def header_clicks_order_rows_as_the_other_build(replay, evt_replay, log, other):
+    """Rows with equal texts in the clicked column keep whatever order the
+    list's sort leaves, and both builds run the same list view."""
+    for clicks in CLICKS:
+        status, rows, _ = clicked_dump(replay, log, clicks)
+        _, expected, _ = clicked_dump(other, log, clicks)
+        yield status == 0, "clicks %s: exit code %d" % (clicks, status)
+        yield len(rows) == len(expected) > 1, "clicks %s: %d rows, the other build %d" % (
+            clicks, len(rows), len(expected))
+        yield rows == expected, "clicks %s: rows in another order than the other build's:\n%s\n---\n%s" % (
+            clicks, "\n".join(rows[:4]), "\n".join(expected[:4]))
 
 
 def open_failure_shows_one_box_and_no_window(replay, evt_replay, log):
@@ -87,14 +123,15 @@ def bad_file_is_refused(replay, evt_replay, log):
     yield len(stderr) == 1 and "System.evtx" in stderr[0], "stderr %s" % stderr
 
 
-CASES = {f.__name__: f for f in (dump_matches_evt_replay, header_clicks_sort_whole_rows,
+CASES = {f.__name__: f for f in (dump_matches_evt_replay, wrapped_log_dump_matches_evt_replay,
+                                 header_clicks_sort_whole_rows, header_clicks_order_rows_as_the_other_build,
                                  open_failure_shows_one_box_and_no_window,
                                  read_failure_shows_one_box_then_the_rows_gathered, bad_file_is_refused)}
 
 
 def main():
     replay, evt_replay, log, case = sys.argv[1:5]
-    checks = list(CASES[case](replay, evt_replay, log))
+    checks = list(CASES[case](replay, evt_replay, log, *sys.argv[5:6]))
     failed = [message for ok, message in checks if not ok]
     for message in failed:
         print("FAIL " + message)

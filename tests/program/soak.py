@@ -20,6 +20,10 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 from evt_writer import cycles_log  # noqa: E402
 
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+WITH_WINE = os.path.join(ROOT, "scripts", "with-wine")
+PREFIX = os.path.join(ROOT, "build", "wine", "prefix")  # with-wine's prefix for the 64-bit build soaked here
+
 CLOSINGS = ("escape", "enter", "altf4", "button")
 PRIVATE_SLACK = 64 * 1024
 
@@ -27,14 +31,14 @@ PRIVATE_SLACK = 64 * 1024
 def run_once(replay, log, rng):
     clicks = [rng.randrange(6) for _ in range(rng.randint(1, 8))]
     closing = rng.choice(CLOSINGS)
-    arguments = ["wine", replay, log, "--dump", "--resources", "--close-with", closing]
+    arguments = [WITH_WINE, replay, log, "--dump", "--resources", "--close-with", closing]
     for column in clicks:
         arguments += ["--click", str(column)]
     started = time.monotonic()
     try:
         done = subprocess.run(arguments, capture_output=True, text=True, timeout=60)
     except subprocess.TimeoutExpired:
-        subprocess.run(["wineserver", "-k"])
+        subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=PREFIX))
         return ["clicks %s, closed with %s: hung" % (clicks, closing)], None
     stages = {m.group(1): {k: int(v) for k, v in re.findall(r"(\w+)=(\d+)", m.group(2))}
               for m in re.finditer(r"^resources (\S+) (.*)$", done.stderr, re.M)}

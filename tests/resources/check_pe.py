@@ -32,21 +32,53 @@ RT_VERSION = 16
 RT_MANIFEST = 24
 LANG_EN_US = 1033
 
-Arch = namedtuple('Arch', 'machine manifest_size processor')
+# max_subsystem: the newest subsystem version the oldest supported Windows
+# loads, Windows XP (5.1) and Windows XP x64 (5.2).
+Arch = namedtuple('Arch', 'machine manifest_size processor max_subsystem imports')
+
+
+def _imports(**by_dll):
+    return {dll.lower() + '.dll': set(names.split()) for dll, names in by_dll.items()}
+
+
+# Every function the program imports, by DLL. Each one was checked against
+# what Windows XP SP3 (x86) and Windows XP x64 export: a new import fails this
+# check until someone has done the same for it. The program's own calls come
+# first; the rest is the statically linked MinGW-w64 runtime (win32 threads).
+_PROGRAM_IMPORTS = dict(
+    ADVAPI32='CloseEventLog OpenEventLogA ReadEventLogA',
+    COMCTL32='InitCommonControlsEx',
+    ole32='CoInitialize CoInitializeEx CoUninitialize',
+    USER32='CreateDialogIndirectParamA CreateWindowExA DestroyWindow DispatchMessageA GetClientRect '
+           'GetDlgItem IsDialogMessageA IsWindow LoadImageA MapDialogRect MessageBoxA PeekMessageA '
+           'SendMessageA SetWindowTextA ShowWindow TranslateMessage',
+)
+_KERNEL32_COMMON = (
+    'ExitProcess FileTimeToLocalFileTime FileTimeToSystemTime GetCommandLineA GetLastError '
+    'GetModuleHandleA GetStartupInfoA Sleep SystemTimeToFileTime '
+    'CloseHandle CreateSemaphoreW DeleteCriticalSection EnterCriticalSection GetCurrentThreadId '
+    'GetModuleHandleW GetProcAddress InitializeCriticalSection IsDBCSLeadByteEx LeaveCriticalSection '
+    'LoadLibraryW MultiByteToWideChar ReleaseSemaphore SetLastError SetUnhandledExceptionFilter '
+    'TlsAlloc TlsFree TlsGetValue TlsSetValue VirtualProtect VirtualQuery WaitForSingleObject '
+    'WideCharToMultiByte')
+_MSVCRT_COMMON = (
+    '__getmainargs __initenv __set_app_type __setusermatherr _amsg_exit _cexit _close _errno '
+    '_initterm _onexit _read abort calloc exit fprintf fputc fputs free fwrite localeconv malloc '
+    'memchr memcmp memcpy memmove memset realloc signal strcmp strerror strlen strncmp vfprintf wcslen')
+
 ARCHES = {
-    'x86': Arch(machine=0x14C, manifest_size=670, processor='x86'),
-    'amd64': Arch(machine=0x8664, manifest_size=674, processor='amd64'),
+    'x86': Arch(machine=0x14C, manifest_size=670, processor='x86', max_subsystem=(5, 1), imports=_imports(
+        KERNEL32=_KERNEL32_COMMON + ' FreeLibrary LoadLibraryA',
+        msvcrt=_MSVCRT_COMMON + ' __mb_cur_max __p__acmdln __p__commode __p__fmode _iob atoi setlocale strchr',
+        **_PROGRAM_IMPORTS)),
+    'amd64': Arch(machine=0x8664, manifest_size=674, processor='amd64', max_subsystem=(5, 2), imports=_imports(
+        KERNEL32=_KERNEL32_COMMON + ' RaiseException RtlCaptureContext RtlLookupFunctionEntry RtlUnwindEx '
+                                    'RtlVirtualUnwind __C_specific_handler',
+        msvcrt=_MSVCRT_COMMON + ' ___lc_codepage_func ___mb_cur_max_func __iob_func _acmdln _commode _fmode',
+        **_PROGRAM_IMPORTS)),
 }
 
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
-
-# What a statically linked MinGW-w64 (msvcrt runtime) build of the program
-# imports. Anything else, the toolchain's own DLLs above all, would have to
-# be shipped next to the exe, and it is shipped alone.
-ALLOWED_DLLS = {name.lower() for name in (
-    'KERNEL32.dll', 'USER32.dll', 'GDI32.dll', 'COMCTL32.dll',
-    'ole32.dll', 'ADVAPI32.dll', 'msvcrt.dll',
-)}
 
 # (type, name, size); the manifest's size depends on the architecture.
 RESOURCES = [
@@ -156,24 +188,35 @@ def _show(value):
 
 def check_headers(report, pe, arch):
     report.expect_equal('machine', pe.FILE_HEADER.Machine, arch.machine)
-    report.expect_equal('subsystem', pe.OPTIONAL_HEADER.Subsystem,
-                        IMAGE_SUBSYSTEM_WINDOWS_GUI)
+    header = pe.OPTIONAL_HEADER
+    report.expect_equal('subsystem', header.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI)
+    version = (header.MajorSubsystemVersion, header.MinorSubsystemVersion)
+    report.check('subsystem version', (4, 0) <= version <= arch.max_subsystem,
+                 '%d.%d, want 4.0 to %d.%d' % (version + arch.max_subsystem))
 
 
-def imported_dlls(pe):
-    names = []
+def imported_functions(pe):
+    """{dll, lower case: [function names, or #ordinal]}, delay-loaded ones included."""
+    found = {}
     for attribute in ('DIRECTORY_ENTRY_IMPORT', 'DIRECTORY_ENTRY_DELAY_IMPORT'):
         for entry in getattr(pe, attribute, []):
-            names.append(entry.dll.decode('ascii', 'replace'))
-    return names
+            names = found.setdefault(entry.dll.decode('ascii', 'replace').lower(), [])
+            names += [item.name.decode('ascii', 'replace') if item.name else '#%d' % item.ordinal
+                      for item in entry.imports]
+    return found
 
 
-def check_imports(report, dlls):
+def check_imports(report, found, expected):
     # The loader compares DLL names without regard to case; so do we.
-    for dll in dlls:
-        report.check('import %s' % dll, dll.lower() in ALLOWED_DLLS,
-                     'not a system DLL on the allowed list')
-    report.check('imports', bool(dlls), 'the import table is empty')
+    for dll in sorted(set(found) | set(expected)):
+        if not report.check('import %s' % dll, dll in expected and dll in found,
+                            'not imported' if dll in expected else 'not a DLL on the list'):
+            continue
+        extra = sorted(set(found[dll]) - expected[dll])
+        missing = sorted(expected[dll] - set(found[dll]))
+        report.check('import %s functions' % dll, not extra and not missing,
+                     '%s%s' % ('new, not checked against Windows XP: %s. ' % ' '.join(extra) if extra else '',
+                               'no longer imported: %s' % ' '.join(missing) if missing else ''))
 
 
 # --- Resources ---------------------------------------------------------------
@@ -384,7 +427,7 @@ def check_executable(path, arch_name):
         report.check('pe', False, str(error))
         return report
     check_headers(report, pe, arch)
-    check_imports(report, imported_dlls(pe))
+    check_imports(report, imported_functions(pe), arch.imports)
     blobs = check_resource_table(report, read_resources(pe), arch)
     content_checks = [
         (RT_GROUP_ICON, check_group_icon),

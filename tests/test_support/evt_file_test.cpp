@@ -77,21 +77,28 @@ uint32_t WriteRing(std::vector<uint8_t>* image, uint32_t pos, const std::vector<
 }
 
 // Lays records numbered 1, 2, ... of the given sizes from `begin` on as the
-// writer does, then the end-of-log record, under a clean header.
-Log BuildLog(uint32_t fileSize, uint32_t begin, const std::vector<uint32_t>& sizes)
+// writer does, then the end-of-log record, under a clean header. With
+// endAfterFiller, a tail too short for a record is filled before the
+// end-of-log record too, so that it starts the ring.
+Log BuildLog(uint32_t fileSize, uint32_t begin, const std::vector<uint32_t>& sizes, bool endAfterFiller = false)
 {
     Log log{std::vector<uint8_t>(fileSize, 0xEE), 0, 0, 0};
     uint32_t pos = begin;
+    const auto fillShortTail = [&] {
+        if (fileSize - pos >= 0x38)
+            return;
+        for (; pos < fileSize; pos += 4)
+            PutU32(&log.image, pos, 0x27);
+        pos = kRingStart;
+        ++log.fillers;
+    };
     for (size_t i = 0; i < sizes.size(); ++i) {
-        if (fileSize - pos < 0x38) {
-            for (; pos < fileSize; pos += 4)
-                PutU32(&log.image, pos, 0x27);
-            pos = kRingStart;
-            ++log.fillers;
-        }
+        fillShortTail();
         log.splitRecords += pos + sizes[i] > fileSize;
         pos = WriteRing(&log.image, pos, MakeRecord(static_cast<uint32_t>(i + 1), sizes[i]));
     }
+    if (endAfterFiller)
+        fillShortTail();
     log.end = pos;
     const uint32_t next = static_cast<uint32_t>(sizes.size() + 1);
     const uint32_t eof[] = {0x28, 0x11111111, 0x22222222, 0x33333333, 0x44444444, begin, pos, next, 1, 0x28};
@@ -132,6 +139,24 @@ TEST(EvtFileReal, ReadsEveryRecordNewestFirstWithConsistentLengths)
                 << "record " << i;
         }
     }
+}
+
+// Loaded in place, the same records come from the mapped file; only the one
+// record that the end of the file splits, 344 bytes, is copied.
+TEST(EvtFileReal, InPlaceServesTheSameRecordsFromTheFile)
+{
+    const EventLogScript& copied = RealLog();
+    EventLogScript script;
+    std::string error;
+    ASSERT_TRUE(LoadEvtFileInPlace(kRealLog.c_str(), &script, &error)) << error;
+    ASSERT_EQ(script.newestFirst.size(), copied.newestFirst.size());
+    for (size_t i = 0; i < script.newestFirst.size(); ++i) {
+        const RecordSpan& span = script.newestFirst[i];
+        ASSERT_EQ(span.size, copied.newestFirst[i].size) << "record " << i;
+        EXPECT_EQ(std::memcmp(RecordBytes(script, span), RecordBytes(copied, copied.newestFirst[i]), span.size), 0)
+            << "record " << i;
+    }
+    EXPECT_EQ(script.bytes.size(), 344u);
 }
 
 TEST(EvtFileReal, FindsTheBootAndStopMarkers)
@@ -226,6 +251,7 @@ struct RingCase {
     std::vector<uint32_t> sizes;
     int splitRecords;
     int fillers;
+    bool endAfterFiller = false;
 };
 
 // All in a 0x230-byte file: 0x200 bytes of ring after the header.
@@ -235,6 +261,8 @@ const RingCase kRingCases[] = {
     {"only the trailing length wraps", 0x190, {0x48, 0x5c, 0x40}, 1, 0},
     {"split with exactly 0x38 bytes left", 0x190, {0x68, 0x40}, 1, 0},
     {"filler when 0x30 bytes are left", 0x190, {0x70, 0x40}, 0, 1},
+    {"filler when 0x34 bytes are left", 0x190, {0x6c, 0x40}, 0, 1},
+    {"filler just before an end-of-log record at 0x30", 0x190, {0x70}, 0, 1, true},
     {"record ends at the end of the file", 0x190, {0x50, 0x50, 0x40}, 0, 0},
     {"end-of-log record split", 0x190, {0x40, 0x40}, 0, 0},
     {"end-of-log record split after one dword", 0x190, {0x50, 0x4c}, 0, 0},
@@ -262,13 +290,14 @@ const std::pair<Header, const char*> kHeaders[] = {
 };
 
 // Every layout, under every header, gives the records back intact, newest
-// first, and leaves the script's other fields alone.
+// first, and leaves the script's other fields alone. In place, the records
+// are the same, and only those split by the end of the file are copied.
 TEST(EvtFileSynthetic, UnrollsEveryRingLayoutNewestFirst)
 {
     for (const RingCase& c : kRingCases) {
         for (const auto& [header, headerName] : kHeaders) {
             SCOPED_TRACE(std::string(c.name) + "; " + headerName);
-            Log log = BuildLog(0x230, c.begin, c.sizes);
+            Log log = BuildLog(0x230, c.begin, c.sizes, c.endAfterFiller);
             ASSERT_EQ(log.splitRecords, c.splitRecords);
             ASSERT_EQ(log.fillers, c.fillers);
             if (header != Header::kClean)
@@ -294,6 +323,12 @@ TEST(EvtFileSynthetic, UnrollsEveryRingLayoutNewestFirst)
             EXPECT_EQ(script.openError, 5u);
             EXPECT_EQ(script.failingRead, 2u);
             ASSERT_EQ(script.newestFirst.size(), c.sizes.size());
+            EventLogScript inPlace;
+            ASSERT_TRUE(ParseEvtImageInPlace({log.image.data(), [](const uint8_t*) {}}, log.image.size(), &inPlace,
+                                             &error)) << error;
+            ASSERT_EQ(inPlace.newestFirst.size(), c.sizes.size());
+            int copied = 0;
+            size_t copiedBytes = 0;
             for (size_t i = 0; i < c.sizes.size(); ++i) {
                 const uint32_t number = static_cast<uint32_t>(c.sizes.size() - i);
                 const RecordSpan& span = script.newestFirst[i];
@@ -302,7 +337,15 @@ TEST(EvtFileSynthetic, UnrollsEveryRingLayoutNewestFirst)
                 const std::vector<uint8_t> got(script.bytes.begin() + span.offset,
                                                script.bytes.begin() + span.offset + span.size);
                 EXPECT_EQ(got, MakeRecord(number, span.size)) << "record " << number;
+                const RecordSpan& placed = inPlace.newestFirst[i];
+                const uint8_t* at = RecordBytes(inPlace, placed);
+                ASSERT_EQ(placed.size, span.size);
+                EXPECT_EQ(std::vector<uint8_t>(at, at + placed.size), got) << "record " << number << " in place";
+                copied += placed.offset >= inPlace.imageSize;
+                copiedBytes += placed.offset >= inPlace.imageSize ? placed.size : 0;
             }
+            EXPECT_EQ(copied, c.splitRecords);
+            EXPECT_EQ(inPlace.bytes.size(), copiedBytes);
         }
     }
 }
@@ -310,7 +353,8 @@ TEST(EvtFileSynthetic, UnrollsEveryRingLayoutNewestFirst)
 struct BadCase {
     const char* name;
     void (*spoil)(Log*);
-    const char* reason;  // a fragment of the expected error
+    const char* reason;  // a fragment of the expected error ...
+    bool wholeMessage = false;  // ... or, when set, all of it
 };
 
 // Each spoils the "record split across the end" log (or builds its own):
@@ -322,16 +366,21 @@ const BadCase kBadCases[] = {
     {"header only", [](Log* l) { l->image.resize(0x30); }, "too short"},
     {"wrong signature", [](Log* l) { PutU32(&l->image, 4, 0x654C664D); }, "bad header signature"},
     {"wrong header size", [](Log* l) { PutU32(&l->image, 44, 0x34); }, "header size"},
+    {"wrong header size at the start", [](Log* l) { PutU32(&l->image, 0, 0x34); }, "bad header size 52/48"},
     {"wrong version", [](Log* l) { PutU32(&l->image, 8, 2); }, "version"},
+    {"wrong minor version", [](Log* l) { PutU32(&l->image, 12, 2); }, "unsupported version 1.2"},
     {"start outside the file", [](Log* l) { PutU32(&l->image, 16, 0x10); }, "start offset 0x10"},
     {"end outside the file", [](Log* l) { PutU32(&l->image, 20, 0x400); }, "end offset 0x400"},
-    {"record length 0", [](Log* l) { PutU32(&l->image, 0x190, 0); }, "0x190 has length 0"},
-    {"record length below 0x38", [](Log* l) { PutU32(&l->image, 0x190, 0x34); }, "0x190 has length 52"},
+    {"record length 0", [](Log* l) { PutU32(&l->image, 0x190, 0); }, "record at offset 0x190 has length 0", true},
+    {"record length below 0x38", [](Log* l) { PutU32(&l->image, 0x190, 0x34); },
+     "record at offset 0x190 has length 52", true},
     {"record length past the ring", [](Log* l) { PutU32(&l->image, 0x38, 0x1000); }, "0x38 has length 4096,"},
     {"last record overruns the end", [](Log* l) { PutU32(&l->image, 0x90, 0x44); }, "0x90 has length 68,"},
     {"record signature", [](Log* l) { PutU32(&l->image, 0x1d8 + 4, 0); }, "0x1d8 has a bad signature"},
     {"wrapped trailing length", [](Log* l) { PutU32(&l->image, 0x34, 0x64); }, "trailing length 100"},
     {"no end-of-log record", [](Log* l) { PutU32(&l->image, 0xd0 + 4, 0); }, "no end-of-log record"},
+    {"end-of-log record with a wrong third marker", [](Log* l) { PutU32(&l->image, 0xd0 + 12, 0); },
+     "no end-of-log record"},
     {"end-of-log record without its closing length", [](Log* l) { PutU32(&l->image, 0xd0 + 36, 0); },
      "no end-of-log record"},
     {"dirty, no end-of-log record",
@@ -370,7 +419,10 @@ TEST(EvtFileSynthetic, RejectsBadImagesWithAReasonAndNoChange)
         script.newestFirst = {{0, 4}};
         std::string error;
         EXPECT_FALSE(ParseEvtImage(log.image.data(), log.image.size(), &script, &error));
-        EXPECT_NE(error.find(c.reason), std::string::npos) << "error: " << error;
+        if (c.wholeMessage)
+            EXPECT_EQ(error, c.reason);
+        else
+            EXPECT_NE(error.find(c.reason), std::string::npos) << "error: " << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << "error: " << error;
         EXPECT_EQ(script.bytes, (std::vector<uint8_t>{1, 2, 3, 4}));
         EXPECT_EQ(script.newestFirst.size(), 1u);
@@ -381,11 +433,13 @@ TEST(EvtFileLoad, ReportsFilesItCannotRead)
 {
     const std::string paths[] = {TALLYVANE_DATA_DIR "/no-such-log.evt", TALLYVANE_DATA_DIR};
     for (const std::string& path : paths) {
-        SCOPED_TRACE(path);
-        EventLogScript script;
-        std::string error;
-        EXPECT_FALSE(LoadEvtFile(path.c_str(), &script, &error));
-        EXPECT_NE(error.find(path), std::string::npos) << "error: " << error;
+        for (const auto load : {LoadEvtFile, LoadEvtFileInPlace}) {
+            SCOPED_TRACE(path);
+            EventLogScript script;
+            std::string error;
+            EXPECT_FALSE(load(path.c_str(), &script, &error));
+            EXPECT_NE(error.find(path), std::string::npos) << "error: " << error;
+        }
     }
 }
 

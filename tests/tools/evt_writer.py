@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Writes legacy .evt logs for tests, fuzz seeds and benchmarks.
 
-    evt_writer.py cycles N OUT.evt    a log of N boot cycles, newest still running
+    evt_writer.py cycles N OUT.evt [wrapped]
+                                      a log of N boot cycles, newest still running;
+                                      wrapped: its ring runs round the end of the file
 
 Records are laid oldest first into the ring after the 0x30-byte header; a
 record that reaches the end of the file is split where at least 0x38 bytes
@@ -50,9 +52,11 @@ def evt(records, file_size, start=0x30, flags=0):
     return bytes(ring)
 
 
-def cycles_log(count):
+def cycles_log(count, wrapped=False):
     """count boot cycles an hour apart, oldest first, each: boot, other, stop,
-    the newest without its stop; sized to hold them unwrapped."""
+    the newest without its stop; sized to hold them. Unwrapped, the ring starts
+    at the header; wrapped, two thirds into the file, so that it runs round the
+    end, splitting a record there or filling the tail."""
     records = []
     for i in range(count):
         start = 1300000000 + 7200 * i
@@ -62,11 +66,12 @@ def cycles_log(count):
         for when, event_id, event_type in kinds:
             records.append(record(len(records) + 1, when, event_id, event_type))
     size = 0x30 + sum(len(r) for r in records) + 0x28 + 0x100
-    return evt(records, size)
+    start = 0x30 + (size - 0x30) * 2 // 3 // 4 * 4 if wrapped else 0x30
+    return evt(records, size, start)
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 4 or sys.argv[1] != "cycles":
+    if len(sys.argv) not in (4, 5) or sys.argv[1] != "cycles" or sys.argv[4:] not in ([], ["wrapped"]):
         sys.exit(__doc__)
     with open(sys.argv[3], "wb") as out:
-        out.write(cycles_log(int(sys.argv[2])))
+        out.write(cycles_log(int(sys.argv[2]), wrapped=len(sys.argv) == 5))

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <iterator>
 
 #include "history/boot_history.h"
 #include "window/main_window.h"
@@ -66,27 +65,6 @@ void CALLBACK Watchdog(HWND, UINT, UINT_PTR timer, DWORD)
         EndMainWindow(window);
 }
 
-// An absolute mouse event at a screen point.
-INPUT MouseInput(POINT screen, DWORD flags)
-{
-    INPUT input{};
-    input.type = INPUT_MOUSE;
-    input.mi.dx = screen.x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
-    input.mi.dy = screen.y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
-    input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE;
-    return input;
-}
-
-// A key's press or release.
-INPUT KeyInput(WORD key, DWORD flags)
-{
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = key;
-    input.ki.dwFlags = flags;
-    return input;
-}
-
 }  // namespace
 
 void FillTable(const std::vector<CycleTimes>& cycles)
@@ -133,13 +111,6 @@ bool PumpUntil(HWND window, const std::function<bool(const MSG&)>& done, DWORD m
     return false;
 }
 
-void ClickAt(POINT screen)
-{
-    INPUT inputs[] = {MouseInput(screen, MOUSEEVENTF_MOVE), MouseInput(screen, MOUSEEVENTF_LEFTDOWN),
-                      MouseInput(screen, MOUSEEVENTF_LEFTUP)};
-    SendInput(3, inputs, sizeof inputs[0]);
-}
-
 bool DragMouse(HWND window, POINT from, POINT to)
 {
     INPUT start = MouseInput(from, MOUSEEVENTF_MOVE);
@@ -158,16 +129,6 @@ bool DragMouse(HWND window, POINT from, POINT to)
             return false;
     }
     return true;
-}
-
-void PressKeys(std::initializer_list<WORD> keys)
-{
-    std::vector<INPUT> inputs;
-    for (WORD key : keys)
-        inputs.push_back(KeyInput(key, 0));
-    for (auto key = std::rbegin(keys); key != std::rend(keys); ++key)
-        inputs.push_back(KeyInput(*key, KEYEVENTF_KEYUP));
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof inputs[0]);
 }
 
 bool ClickColumnHeader(HWND window, int column)

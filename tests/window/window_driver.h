@@ -7,10 +7,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "test_support/real_input.h"
 
 // One boot cycle as the scan would store it; an empty stop means none was seen.
 struct CycleTimes {
@@ -33,13 +34,9 @@ void RunMainWindow(const std::function<void(HWND window)>& action, Ending ending
 // `done` holds for one just dispatched (true) or `milliseconds` have passed.
 bool PumpUntil(HWND window, const std::function<bool(const MSG&)>& done, DWORD milliseconds = 3000);
 
-// A real left click at a screen point, left for whoever pumps next.
-void ClickAt(POINT screen);
 // A real drag with the left button between two screen points; returns once
 // the button-up has been handled.
 bool DragMouse(HWND window, POINT from, POINT to);
-// Presses `keys` in order and releases them in reverse, as real input.
-void PressKeys(std::initializer_list<WORD> keys);
 // A real click on the header of list column `column`, wherever it is shown;
 // returns once the button-up, and with it any sort, has been handled.
 bool ClickColumnHeader(HWND window, int column);

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# reproducible.sh ROOT: builds the release package in two fresh copies of the
+# source tree at ROOT, in folders of different names and depths, and checks
+# that both give the same dist/ files, byte for byte, and that SHA256SUMS
+# names both the package and the tallyvane.exe inside it with their checksums.
+set -euo pipefail
+root=$(cd "$1" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+copies=("$work/a" "$work/second/copy-b")
+for copy in "${copies[@]}"; do
+    mkdir -p "$copy"
+    # What a clone holds: the tracked files, and any new ones not yet committed.
+    (cd "$root" && git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$copy")
+    (cd "$copy" && scripts/package >package.log 2>&1) || { tail -20 "$copy/package.log"; exit 1; }
+done
+
+status=0
+for file in tallyvane-1.0-x86.zip SHA256SUMS; do
+    if ! cmp "${copies[0]}/dist/$file" "${copies[1]}/dist/$file"; then
+        echo "FAIL dist/$file differs between two builds of the same source"
+        status=1
+    fi
+done
+unzip -p "${copies[0]}/dist/tallyvane-1.0-x86.zip" tallyvane.exe >"$work/tallyvane.exe"
+(cd "${copies[0]}/dist" && cp "$work/tallyvane.exe" . && sha256sum -c --strict SHA256SUMS) || status=1
+[ "$(wc -l <"${copies[0]}/dist/SHA256SUMS")" -eq 2 ] || { echo "FAIL SHA256SUMS should name 2 files"; status=1; }
+[ $status -eq 0 ] && echo "the package is the same from both copies: $(head -1 "${copies[0]}/dist/SHA256SUMS")"
+exit $status
