@@ -9,6 +9,7 @@
 
 #include "history/boot_history.h"
 #include "history/platform.h"
+#include "savedlog/saved_log.h"
 #include "test_support/record_source.h"
 
 #ifndef TALLYVANE_DATA_DIR
@@ -45,8 +46,9 @@ void ScanBuffer(benchmark::State& state, const std::vector<uint8_t>& buffer)
 void ScanRealLog(benchmark::State& state)
 {
     EventLogScript script;
+    SkippedParts skipped;
     std::string error;
-    if (!LoadEvtFile(TALLYVANE_DATA_DIR "/SysEvent.Evt", &script, &error)) {
+    if (!LoadSavedLogCopied(TALLYVANE_DATA_DIR "/SysEvent.Evt", &script, &skipped, &error)) {
         state.SkipWithError(error.c_str());
         return;
     }

@@ -36,7 +36,7 @@ add_executable(tallyvane WIN32 history/win32_entry.cpp history/win32_event_log.c
 target_link_libraries(tallyvane PRIVATE ${WINDOWS_PROGRAM_LIBRARIES})
 
 add_executable(tallyvane-replay WIN32 test_support/replay_driver.cpp test_support/real_input.cpp test_support/record_source.cpp
-               test_support/evt_file.cpp test_support/evt_file_load.cpp ${HISTORY_SOURCES} ${TITLE_SOURCES} ${WINDOW_SOURCES}
+               ${SAVED_LOG_SOURCES} ${HISTORY_SOURCES} ${TITLE_SOURCES} ${WINDOW_SOURCES}
                ${WIN32_PLATFORM_SOURCES} ${PROGRAM_RESOURCES})
 target_link_libraries(tallyvane-replay PRIVATE ${WINDOWS_PROGRAM_LIBRARIES} psapi)
 # NtCurrentTeb() reads the TEB through gs:, which GCC's bounds check cannot follow.

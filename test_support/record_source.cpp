@@ -70,14 +70,6 @@ const EventLogTrace& EventLogTraceSoFar()
     return trace;
 }
 
-// Offsets below imageSize lie in the image; the rest index bytes after it.
-const uint8_t* RecordBytes(const EventLogScript& source, const RecordSpan& span)
-{
-    if (span.offset < source.imageSize)
-        return source.image.get() + span.offset;
-    return source.bytes.data() + (span.offset - source.imageSize);
-}
-
 // Lays out one record: Length, "LfLe", record number, both times, the ID and
 // type, and the trailing copy of Length that ends every record.
 void AppendRecord(EventLogScript* target, uint32_t timeWritten, uint32_t eventId, uint16_t eventType,

@@ -1,4 +1,4 @@
-// tallyvane-replay.exe FILE.evt [--click N]... [--dump] [--timings] [--resources]
+// tallyvane-replay.exe FILE.evt|FILE.evtx [--click N]... [--dump] [--timings] [--resources]
 //                      [--close-with escape|enter|altf4|button]
 //                      [--open-fails CODE] [--read-fails K:CODE]
 // The whole program (start-up, scan, window) with the System log served from
@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "history/win32_startup.h"
+#include "savedlog/saved_log.h"
 #include "test_support/real_input.h"
 #include "test_support/record_source.h"
 #include "window/main_window.h"
@@ -373,7 +374,7 @@ DWORD WINAPI AnswerMessageBoxes(void*)
 
 [[noreturn]] void Usage(const char* problem)
 {
-    std::fprintf(stderr, "tallyvane-replay: %s\nusage: tallyvane-replay FILE.evt [--click N]... [--dump] "
+    std::fprintf(stderr, "tallyvane-replay: %s\nusage: tallyvane-replay FILE.evt|FILE.evtx [--click N]... [--dump] "
                          "[--timings] [--resources] [--close-with escape|enter|altf4|button] [--open-fails CODE] [--read-fails K:CODE]\n", problem);
     ExitProcess(2);
 }
@@ -386,11 +387,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     if (__argc < 2)
         Usage("no log file given");
     EventLogScript script;
+    SkippedParts skipped;
     std::string error;
-    if (!LoadEvtFile(__argv[1], &script, &error)) {
+    if (!LoadSavedLog(__argv[1], &script, &skipped, &error)) {
         std::fprintf(stderr, "tallyvane-replay: %s: %s\n", __argv[1], error.c_str());
         ExitProcess(2);
     }
+    const std::string damage = SkippedPartsText(skipped);
+    if (!damage.empty())
+        std::fprintf(stderr, "tallyvane-replay: %s: %s\n", __argv[1], damage.c_str());
     for (int i = 2; i < __argc; ++i) {
         const std::string option = __argv[i];
         const char* value = i + 1 < __argc ? __argv[i + 1] : nullptr;

@@ -7,6 +7,7 @@
 
 #include "history/boot_history.h"
 #include "test_support/message_box_recorder.h"
+#include "savedlog/saved_log.h"
 #include "test_support/record_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

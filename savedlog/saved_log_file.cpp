@@ -1,5 +1,6 @@
-// The .evt reader's entry points over evt_file.cpp: an image in memory or a
-// file on disk, with the records served in place or copied into the script.
+// The saved-log readers' entry points: an image in memory or a file on disk,
+// its reader chosen by its signature, with the records served in place or
+// copied into the stream.
 
 #include <cerrno>
 #include <cstdio>
@@ -9,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "test_support/record_source.h"
+#include "savedlog/saved_log.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -26,42 +27,67 @@ bool Fail(std::string* error, const std::string& text)
     return false;
 }
 
-// Makes the script hold all its records itself: the image's bytes go in front
-// of script->bytes, where the spans already place them, and the image is let go.
-void CopyImageIntoBytes(EventLogScript* script)
+// Makes the stream hold all its records itself: the image's bytes go in front
+// of stream->bytes, where the spans already place them, and the image is let go.
+void CopyImageIntoBytes(RecordStream* stream)
 {
-    script->bytes.insert(script->bytes.begin(), script->image.get(), script->image.get() + script->imageSize);
-    script->image.reset();
-    script->imageSize = 0;
+    if (!stream->image)
+        return;
+    stream->bytes.insert(stream->bytes.begin(), stream->image.get(), stream->image.get() + stream->imageSize);
+    stream->image.reset();
+    stream->imageSize = 0;
 }
+
+constexpr char kEvtxSignature[8] = {'E', 'l', 'f', 'F', 'i', 'l', 'e', '\0'};
 
 }  // namespace
 
 // Parses the image at `data` in place, then copies it, so that the caller's
-// bytes need not outlive the script.
-bool ParseEvtImage(const uint8_t* data, size_t size, EventLogScript* script, std::string* error)
+// bytes need not outlive the stream.
+bool ParseEvtImage(const uint8_t* data, size_t size, RecordStream* stream, std::string* error)
 {
     const std::shared_ptr<const uint8_t> borrowed(data, [](const uint8_t*) {});
-    if (!ParseEvtImageInPlace(borrowed, size, script, error))
+    if (!ParseEvtImageInPlace(borrowed, size, stream, error))
         return false;
-    CopyImageIntoBytes(script);
+    CopyImageIntoBytes(stream);
     return true;
 }
 
-// Loads the file at `path` in place, then copies its image into the script.
-bool LoadEvtFile(const char* path, EventLogScript* script, std::string* error)
+// An .evtx file begins with its own signature; anything else is offered to
+// the .evt reader, whose checks give the reason when it is no log at all.
+bool ParseSavedLogImage(std::shared_ptr<const uint8_t> image, size_t size, RecordStream* stream,
+                        SkippedParts* skipped, std::string* error)
 {
-    if (!LoadEvtFileInPlace(path, script, error))
+    *skipped = SkippedParts{};
+    if (size >= sizeof kEvtxSignature && std::memcmp(image.get(), kEvtxSignature, sizeof kEvtxSignature) == 0)
+        return ParseEvtxImage(image.get(), size, stream, skipped, error);
+    return ParseEvtImageInPlace(std::move(image), size, stream, error);
+}
+
+// Loads the file at `path` in place, then copies its image into the stream.
+bool LoadSavedLogCopied(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error)
+{
+    if (!LoadSavedLog(path, stream, skipped, error))
         return false;
-    CopyImageIntoBytes(script);
+    CopyImageIntoBytes(stream);
     return true;
+}
+
+std::string SkippedPartsText(const SkippedParts& skipped)
+{
+    if (skipped.chunks == 0 && skipped.records == 0)
+        return "";
+    char text[96];
+    std::snprintf(text, sizeof text, "skipped %u damaged chunk%s and %u record%s", skipped.chunks,
+                  skipped.chunks == 1 ? "" : "s", skipped.records, skipped.records == 1 ? "" : "s");
+    return text;
 }
 
 #ifndef _WIN32
 // Maps the whole file at `path` and parses it in place; the mapping lives as
-// long as the last copy of the script, and spares copying the file into fresh
+// long as the last copy of the stream, and spares copying the file into fresh
 // memory. An unreadable file gives false with the reason in *error.
-bool LoadEvtFileInPlace(const char* path, EventLogScript* script, std::string* error)
+bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error)
 {
     const int file = open(path, O_RDONLY | O_CLOEXEC);
     if (file < 0)
@@ -74,7 +100,7 @@ bool LoadEvtFileInPlace(const char* path, EventLogScript* script, std::string* e
     const size_t size = static_cast<size_t>(status.st_size);
     if (size == 0) {
         close(file);
-        return ParseEvtImageInPlace(nullptr, 0, script, error);
+        return ParseSavedLogImage(nullptr, 0, stream, skipped, error);
     }
     void* image = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, file, 0);
     const int mapErrno = errno;
@@ -83,15 +109,15 @@ bool LoadEvtFileInPlace(const char* path, EventLogScript* script, std::string* e
         return Fail(error, std::string("cannot read ") + path + ": " + std::strerror(mapErrno));
     std::shared_ptr<const uint8_t> mapping(static_cast<const uint8_t*>(image),
                                            [size](const uint8_t* at) { munmap(const_cast<uint8_t*>(at), size); });
-    return ParseEvtImageInPlace(std::move(mapping), size, script, error);
+    return ParseSavedLogImage(std::move(mapping), size, stream, skipped, error);
 }
 #else
 constexpr uint32_t kReadChunk = 1u << 16;
 
-// Reads the whole file at `path` once and parses it in place; the script
+// Reads the whole file at `path` once and parses it in place; the stream
 // shares the block read. An unreadable file gives false with the reason in
 // *error.
-bool LoadEvtFileInPlace(const char* path, EventLogScript* script, std::string* error)
+bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error)
 {
     std::FILE* file = std::fopen(path, "rb");
     if (!file)
@@ -124,6 +150,7 @@ bool LoadEvtFileInPlace(const char* path, EventLogScript* script, std::string* e
     if (failed)
         return Fail(error, std::string("cannot read ") + path + ": " + std::strerror(readErrno));
     const auto owner = std::make_shared<const std::vector<uint8_t>>(std::move(image));
-    return ParseEvtImageInPlace(std::shared_ptr<const uint8_t>(owner, owner->data()), owner->size(), script, error);
+    return ParseSavedLogImage(std::shared_ptr<const uint8_t>(owner, owner->data()), owner->size(), stream, skipped,
+                              error);
 }
 #endif

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "savedlog/saved_log.h"
 #include "test_support/record_source.h"
 
 #ifndef TALLYVANE_DATA_DIR
@@ -115,8 +116,9 @@ Log BuildLog(uint32_t fileSize, uint32_t begin, const std::vector<uint32_t>& siz
 const EventLogScript& RealLog()
 {
     static EventLogScript script;
+    static SkippedParts skipped;
     static std::string error;
-    static const bool loaded = LoadEvtFile(kRealLog.c_str(), &script, &error);
+    static const bool loaded = LoadSavedLogCopied(kRealLog.c_str(), &script, &skipped, &error);
     if (!loaded)
         ADD_FAILURE() << error;
     return script;
@@ -147,8 +149,9 @@ TEST(EvtFileReal, InPlaceServesTheSameRecordsFromTheFile)
 {
     const EventLogScript& copied = RealLog();
     EventLogScript script;
+    SkippedParts skipped;
     std::string error;
-    ASSERT_TRUE(LoadEvtFileInPlace(kRealLog.c_str(), &script, &error)) << error;
+    ASSERT_TRUE(LoadSavedLog(kRealLog.c_str(), &script, &skipped, &error)) << error;
     ASSERT_EQ(script.newestFirst.size(), copied.newestFirst.size());
     for (size_t i = 0; i < script.newestFirst.size(); ++i) {
         const RecordSpan& span = script.newestFirst[i];
@@ -433,11 +436,12 @@ TEST(EvtFileLoad, ReportsFilesItCannotRead)
 {
     const std::string paths[] = {TALLYVANE_DATA_DIR "/no-such-log.evt", TALLYVANE_DATA_DIR};
     for (const std::string& path : paths) {
-        for (const auto load : {LoadEvtFile, LoadEvtFileInPlace}) {
+        for (const auto load : {LoadSavedLog, LoadSavedLogCopied}) {
             SCOPED_TRACE(path);
             EventLogScript script;
+            SkippedParts skipped;
             std::string error;
-            EXPECT_FALSE(load(path.c_str(), &script, &error));
+            EXPECT_FALSE(load(path.c_str(), &script, &skipped, &error));
             EXPECT_NE(error.find(path), std::string::npos) << "error: " << error;
         }
     }

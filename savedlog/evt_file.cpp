@@ -1,6 +1,6 @@
 // The legacy event log file (.evt): a 0x30-byte header, then the records as a
 // ring that wraps from the end of the file back to offset 0x30, closed by a
-// 0x28-byte end-of-log record. Listed in an EventLogScript, newest first, in
+// 0x28-byte end-of-log record. Listed in a record stream, newest first, in
 // place in the file's image.
 
 #include <algorithm>
@@ -10,8 +10,7 @@
 #include <memory>
 #include <utility>
 
-#include "test_support/record_source.h"
-
+#include "savedlog/saved_log.h"
 
 namespace {
 
@@ -132,10 +131,10 @@ bool FindEofRecord(const Ring& ring, uint32_t hint, uint32_t* pos, uint32_t fiel
 
 }  // namespace
 
-// Lists a .evt image's records newest first, in place in `image`, which the script
-// shares; only a record that wraps round the ring is copied, into script->bytes. The
-// failure fields are left alone; a bad image gives false, a one-line reason, no change.
-bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, EventLogScript* script,
+// Lists a .evt image's records newest first, in place in `image`, which the stream
+// shares; only a record that wraps round the ring is copied, into stream->bytes.
+// A bad image gives false, a one-line reason, and no change.
+bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, RecordStream* stream,
                           std::string* error)
 {
     const uint8_t* data = image.get();
@@ -227,9 +226,9 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Eve
     }
 
     std::reverse(spans.begin(), spans.end());
-    script->bytes.swap(wrapped);
-    script->newestFirst.swap(spans);
-    script->image = std::move(image);
-    script->imageSize = ring.size;
+    stream->bytes.swap(wrapped);
+    stream->newestFirst.swap(spans);
+    stream->image = std::move(image);
+    stream->imageSize = ring.size;
     return true;
 }

@@ -1,0 +1,49 @@
+// The readers of saved System logs: the legacy .evt file of Windows NT to
+// XP, and the .evtx file of Vista and later. Each yields the records as the
+// event log service would deliver them (record_stream.h), newest first.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "savedlog/record_stream.h"
+
+// What a reader passed over in a damaged file: chunks whose header is
+// unsound, and records lost to an unsound record or the file's end.
+struct SkippedParts {
+    uint32_t chunks = 0;
+    uint32_t records = 0;
+};
+
+// Reads a legacy .evt image (its ring unrolled, newest record first) into
+// `stream`, copying it. False with a one-line reason in *error, and `stream`
+// unchanged, when it is not such a log.
+bool ParseEvtImage(const uint8_t* data, size_t size, RecordStream* stream, std::string* error);
+// The same, with the records left in place in the image, which the stream
+// shares: only a record that wraps round the end of the ring is copied.
+bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, RecordStream* stream,
+                          std::string* error);
+
+// Reads a .evtx image into `stream`, each record turned into an
+// EVENTLOGRECORD, newest first by record identifier. Damage is read round,
+// and counted in *skipped; false with a one-line reason only when the image
+// does not begin with an .evtx file header.
+bool ParseEvtxImage(const uint8_t* data, size_t size, RecordStream* stream, SkippedParts* skipped,
+                    std::string* error);
+
+// Reads an image of either kind, chosen by its signature, in place where the
+// reader can. False with a one-line reason when it is neither.
+bool ParseSavedLogImage(std::shared_ptr<const uint8_t> image, size_t size, RecordStream* stream,
+                        SkippedParts* skipped, std::string* error);
+
+// Reads the saved log at `path`, in place where the reader can; the file's
+// image lives as long as the last copy of the stream that needs it. An
+// unreadable file gives false with a reason naming `path`.
+bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error);
+// The same, with every record copied into stream->bytes and the file let go.
+bool LoadSavedLogCopied(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error);
+
+// "skipped 2 damaged chunks and 17 records", or "" when nothing was skipped.
+std::string SkippedPartsText(const SkippedParts& skipped);
