@@ -32,6 +32,7 @@
 
 #include "history/win32_startup.h"
 #include "savedlog/saved_log.h"
+#include "test_support/message_pump.h"
 #include "test_support/real_input.h"
 #include "test_support/record_source.h"
 #include "window/main_window.h"
@@ -88,44 +89,14 @@ HWND FindThreadWindow(bool (*matches)(HWND))
     return search.found;
 }
 
-// Dispatches the thread's messages as the program's loop does, until a
-// WM_LBUTTONUP has been handled or `milliseconds` have passed. A header click
-// sorts the list while its button-up is handled, so once that has been
-// dispatched the sort is over.
-void PumpUntilButtonUp(HWND window, DWORD milliseconds)
+// A real click on the header of column `column`; returns once it has sorted.
+void ClickHeaderAndWait(HWND window, int column)
 {
-    const DWORD start = GetTickCount();
-    MSG message;
-    while (GetTickCount() - start < milliseconds) {
-        if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            Sleep(1);
-            continue;
-        }
-        const Clock::time_point dispatched = Clock::now();
-        if (!IsDialogMessageA(window, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        if (message.message == WM_LBUTTONUP) {
-            if (options.timings)
-                std::fprintf(stderr, "timing click-sort-ms %.1f\n", MillisecondsBetween(dispatched, Clock::now()));
-            return;
-        }
-    }
-    std::fprintf(stderr, "tallyvane-replay: a header click was not handled in time\n");
-}
-
-// A real click on the middle of the header of column `column` (wherever the
-// header shows it); returns once the click, and so the sort, has been handled.
-void ClickColumnHeader(HWND window, int column)
-{
-    HWND header = reinterpret_cast<HWND>(SendMessageA(GetDlgItem(window, kCycleListId), LVM_GETHEADER, 0, 0));
-    RECT item{};
-    SendMessageA(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&item));
-    POINT middle{(item.left + item.right) / 2, (item.top + item.bottom) / 2};
-    ClientToScreen(header, &middle);
-    ClickAt(middle);
-    PumpUntilButtonUp(window, 5000);
+    double sortMs = 0;
+    if (!ClickColumnHeader(window, column, 5000, &sortMs))
+        std::fprintf(stderr, "tallyvane-replay: a header click was not handled in time\n");
+    else if (options.timings)
+        std::fprintf(stderr, "timing click-sort-ms %.1f\n", sortMs);
 }
 
 // Wine's user32 answers GetGuiResources, and its kernel32 GetProcessHandleCount,
@@ -277,7 +248,7 @@ void CALLBACK DriveWindow(HWND, UINT, UINT_PTR timer, DWORD)
     KillTimer(nullptr, timer);
     ReportResources("shown");
     for (size_t click = 0; click < options.clicks.size(); ++click) {
-        ClickColumnHeader(window, options.clicks[click]);
+        ClickHeaderAndWait(window, options.clicks[click]);
         if (click == 0)
             ReportResources("first-sort");
     }

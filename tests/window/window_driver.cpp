@@ -92,25 +92,6 @@ void RunMainWindow(const std::function<void(HWND)>& action, Ending ending)
     EXPECT_FALSE(IsWindow(run.window)) << "ShowMainWindow returned with its window still there";
 }
 
-bool PumpUntil(HWND window, const std::function<bool(const MSG&)>& done, DWORD milliseconds)
-{
-    const DWORD start = GetTickCount();
-    MSG msg;
-    while (GetTickCount() - start < milliseconds) {
-        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            Sleep(1);
-            continue;
-        }
-        if (!IsWindow(window) || !IsDialogMessageA(window, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (done(msg))
-            return true;
-    }
-    return false;
-}
-
 bool DragMouse(HWND window, POINT from, POINT to)
 {
     INPUT start = MouseInput(from, MOUSEEVENTF_MOVE);
@@ -129,17 +110,6 @@ bool DragMouse(HWND window, POINT from, POINT to)
             return false;
     }
     return true;
-}
-
-bool ClickColumnHeader(HWND window, int column)
-{
-    HWND header = CycleListHeader(window);
-    RECT item{};
-    SendMessageA(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&item));
-    POINT middle{(item.left + item.right) / 2, (item.top + item.bottom) / 2};
-    ClientToScreen(header, &middle);
-    ClickAt(middle);
-    return PumpUntil(window, [](const MSG& msg) { return msg.message == WM_LBUTTONUP; });
 }
 
 HWND CycleList(HWND window)

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "test_support/message_pump.h"
 #include "test_support/real_input.h"
 
 // One boot cycle as the scan would store it; an empty stop means none was seen.
@@ -30,16 +31,9 @@ enum class Ending { ByDriver, ByAction };
 // failure if the window never shows, or is still open 3 s later.
 void RunMainWindow(const std::function<void(HWND window)>& action, Ending ending = Ending::ByDriver);
 
-// Dispatches the thread's messages the way the program's loop does, until
-// `done` holds for one just dispatched (true) or `milliseconds` have passed.
-bool PumpUntil(HWND window, const std::function<bool(const MSG&)>& done, DWORD milliseconds = 3000);
-
 // A real drag with the left button between two screen points; returns once
 // the button-up has been handled.
 bool DragMouse(HWND window, POINT from, POINT to);
-// A real click on the header of list column `column`, wherever it is shown;
-// returns once the button-up, and with it any sort, has been handled.
-bool ClickColumnHeader(HWND window, int column);
 
 HWND CycleList(HWND window);
 HWND CycleListHeader(HWND window);
