@@ -7,8 +7,15 @@
 
 #include "history/boot_history.h"
 #include "history/platform.h"
+#include "history/read_buffer_seam.h"
 
 namespace {
+
+// What readBufferAllocator starts as.
+void* CallocReadBuffer(uint32_t size)
+{
+    return std::calloc(size, 1);
+}
 
 struct FreeDeleter {
     void operator()(uint8_t* block) const { std::free(block); }
@@ -30,7 +37,7 @@ void ReportLogFailure(const char* literal, int64_t code)
 void ReadWholeLog(EventLogHandle log)
 {
     uint32_t bufferSize = kInitialReadBufferSize;
-    ReadBuffer readBuffer(static_cast<uint8_t*>(std::calloc(bufferSize, 1)));
+    ReadBuffer readBuffer(static_cast<uint8_t*>(readBufferAllocator(bufferSize)));
     if (!readBuffer) {
         ReportLogFailure("Failed to read event log!", kErrorInsufficientBuffer);
         return;
@@ -50,7 +57,7 @@ void ReadWholeLog(EventLogHandle log)
         if (code == kErrorHandleEof)
             return;
         if (code == kErrorInsufficientBuffer && bytesNeeded > bufferSize) {
-            ReadBuffer larger(static_cast<uint8_t*>(std::calloc(bytesNeeded, 1)));
+            ReadBuffer larger(static_cast<uint8_t*>(readBufferAllocator(bytesNeeded)));
             if (larger) {
                 readBuffer = std::move(larger);
                 bufferSize = bytesNeeded;
@@ -63,6 +70,9 @@ void ReadWholeLog(EventLogHandle log)
 }
 
 }  // namespace
+
+// The seam of read_buffer_seam.h, plain calloc until a test replaces it.
+void* (*readBufferAllocator)(uint32_t size) = CallocReadBuffer;
 
 // Reads the System log into the table and shows the window. None of the four
 // arguments is used; the result is always 0.

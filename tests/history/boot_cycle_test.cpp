@@ -83,11 +83,24 @@ TEST(CycleElapsedText, CountsChangesOfDateMonthAndYear)
     EXPECT_EQ(CycleElapsedText(5, "2024/03/31", "01:30:00", "2024/03/31", "01:28:30"), "-90 seconds");
 }
 
+// Only a cycle with neither stop text has no stop. A stop time alone is a
+// stop whose empty date reads as no date (0 s), so the span comes out negative.
 TEST(CycleElapsedText, CycleWithoutStopIsRunningOnlyInTheNewestRow)
 {
-    EXPECT_EQ(CycleElapsedText(0, "2024/03/30", "23:00:00", "", ""), "System is running");
-    EXPECT_EQ(CycleElapsedText(1, "2024/03/30", "23:00:00", "", ""), "System died");
-    EXPECT_EQ(CycleElapsedText(9999, "2024/03/30", "23:00:00", "", ""), "System died");
+    const struct {
+        int row;
+        const char* stopDate;
+        const char* stopTime;
+        const char* text;
+    } kCases[] = {
+        {0, "", "", "System is running"},
+        {1, "", "", "System died"},
+        {9999, "", "", "System died"},
+        {1, "", "01:00:00", "-13356309600 seconds"},
+    };
+    for (const auto& c : kCases)
+        EXPECT_EQ(CycleElapsedText(c.row, "2024/03/30", "23:00:00", c.stopDate, c.stopTime), c.text)
+            << "row " << c.row << ", stop \"" << c.stopDate << "\" \"" << c.stopTime << '"';
 }
 
 TEST(ElapsedPiece, LeavesWhatIsStillToTell)
@@ -124,13 +137,15 @@ TEST(FormCycleRow, SplitsTheTextsAndNumbersRowsFromOne)
     StoreBootStart(Text("2024/03/31 08:00:00"));
     StoreBootStop(Text("2024/03/30 23:59:00"));
     StoreBootStart(Text("2024/03/30 21:29:00"));
-    for (int i = 2; i < 10; ++i)
+    StoreBootStart(Text("2024/01/01"));  // no blank: all date, no time
+    for (int i = 3; i < 10; ++i)
         StoreBootStart(Text("2024/01/01 00:00:00"));
 
     const CycleRow running = FormCycleRow(0);
     EXPECT_EQ(running, (CycleRow{"0001", "2024/03/31", "08:00:00", "", "", "System is running"}));
     const CycleRow stopped = FormCycleRow(1);
     EXPECT_EQ(stopped, (CycleRow{"0002", "2024/03/30", "21:29:00", "2024/03/30", "23:59:00", " 2 hours 30 minutes"}));
+    EXPECT_EQ(FormCycleRow(2), (CycleRow{"0003", "2024/01/01", "", "", "", "System died"}));
     EXPECT_EQ(FormCycleRow(9)[kIndexColumn], "0010");
     EXPECT_EQ(FormCycleRow(9)[kElapsedColumn], "System died");
 }

@@ -111,12 +111,14 @@ TEST(DateTextToSeconds, CountsWholeDaysSince1601)
         {"9999/12/31", 265046688000},
         {"2024-02-29", 13353638400},   // separators are not looked at
         {"2024/02/ 9", 13351910400},   // blanks before a piece are skipped
+        {"2024/\n3/05", 13354070400},  // and line feeds
         // no valid date
         {"", 0},
         {"1600/12/31", 0},
         {"2024/13/01", 0},
         {"2024/00/10", 0},
         {"2024/04/31", 0},
+        {"2024/06/31", 0},
         {"2024/3/5", 0},               // the day piece "/5" holds no number
         {"abcd/ef/gh", 0},
     };

@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <utility>
 
 #include "history/boot_history.h"
+#include "history/read_buffer_seam.h"
 #include "test_support/message_box_recorder.h"
 #include "test_support/record_source.h"
 #include "test_support/window_recorder.h"
@@ -148,6 +150,54 @@ TEST(MainProcedure, RegrowthThatCannotHelpIsAReadFailure)
         EXPECT_EQ(EventLogTraceSoFar().readSizes.size(), 2u) << needed;
         EXPECT_EQ(bootEventCount, 0) << "the first read held a stop and a filler only";
         EXPECT_EQ(RecordedWindowSoFar().shows, 1);
+    }
+}
+
+int allocationsBeforeFailure = 0;
+
+// A read-buffer allocator under which allocationsBeforeFailure allocations
+// succeed and the next one fails.
+void* FailingAllocator(uint32_t size)
+{
+    if (allocationsBeforeFailure-- == 0)
+        return nullptr;
+    return std::calloc(size, 1);
+}
+
+// No memory for a read buffer, the first or a grown one, is a read failure
+// with the too-small-buffer code; the rows gathered so far are shown.
+TEST(MainProcedure, ReadBufferThatCannotBeAllocatedIsAReadFailure)
+{
+    const struct {
+        const char* what;
+        int allocationsBeforeFailure;
+        size_t reads;
+        int rows;
+    } kCases[] = {
+        {"first buffer", 0, 0, 0},
+        {"buffer grown for the big record", 1, 2, 1},  // the first read held the newest boot
+    };
+    for (const auto& c : kCases) {
+        EventLogScript script;
+        AppendRecord(&script, kTime, kBootMarkerId, 4);
+        AppendRecord(&script, kTime - 50, kStopMarkerId, 4, kInitialReadBufferSize + 101);
+        AppendRecord(&script, kTime - 100, kBootMarkerId, 4);
+        void* (*const saved)(uint32_t) = readBufferAllocator;
+        readBufferAllocator = FailingAllocator;
+        allocationsBeforeFailure = c.allocationsBeforeFailure;
+        RunProgram(std::move(script));
+        readBufferAllocator = saved;
+        SCOPED_TRACE(c.what);
+        ExpectOneBox("Failed to read event log! 122");
+        EXPECT_EQ(EventLogTraceSoFar().readSizes.size(), c.reads);
+        ASSERT_EQ(bootEventCount, c.rows);
+        if (c.rows == 1) {
+            EXPECT_STREQ(bootEventTable[0].startText.data(), FormatEventTime(kTime).data());
+            EXPECT_STREQ(bootEventTable[0].stopText.data(), "");
+        }
+        EXPECT_EQ(RecordedWindowSoFar().shows, 1);
+        EXPECT_EQ(EventLogTraceSoFar().closes, 1);
+        EXPECT_FALSE(EventLogTraceSoFar().open);
     }
 }
 

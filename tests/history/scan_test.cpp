@@ -72,6 +72,7 @@ TEST(ScanRecordBuffer, StopsAtARecordWhoseLengthCannotBeTrusted)
     struct Case {
         const char* what;
         uint32_t lengthField;
+        uint32_t size = 64;  // of the middle record, between two of 56 bytes
     };
     static const Case kCases[] = {
         {"Length 0", 0xFFFFFFFF},  // 0 is spelled as all ones below, then patched
@@ -79,11 +80,14 @@ TEST(ScanRecordBuffer, StopsAtARecordWhoseLengthCannotBeTrusted)
         {"Length of 55", 55},
         {"Length past the delivered bytes", 4096},
         {"Length that wraps the position", 0xFFFFFFF0},
+        // 120 bytes from the middle record's start lie within the whole read
+        // but past what is left of it there.
+        {"Length past the bytes left, within the read", 120, 56},
     };
     for (const Case& c : kCases) {
         EventLogScript script;
         AppendRecord(&script, kTime, kBootMarkerId, 4);
-        AppendRecord(&script, kTime, kBootMarkerId, 4, 64, c.lengthField);
+        AppendRecord(&script, kTime, kBootMarkerId, 4, c.size, c.lengthField);
         AppendRecord(&script, kTime, kBootMarkerId, 4);
         if (c.lengthField == 0xFFFFFFFF)
             std::memset(script.bytes.data() + 56, 0, 4);

@@ -255,9 +255,9 @@ struct RingCase {
     int splitRecords;
     int fillers;
     bool endAfterFiller = false;
+    uint32_t fileSize = 0x230;  // 0x200 bytes of ring after the header
 };
 
-// All in a 0x230-byte file: 0x200 bytes of ring after the header.
 const RingCase kRingCases[] = {
     {"not wrapped", 0x30, {0x38, 0x100, 0x40}, 0, 0},
     {"record split across the end", 0x190, {0x48, 0x60, 0x58, 0x40}, 1, 0},
@@ -271,6 +271,7 @@ const RingCase kRingCases[] = {
     {"end-of-log record split after one dword", 0x190, {0x50, 0x4c}, 0, 0},
     {"empty log at the ring start", 0x30, {}, 0, 0},
     {"empty log mid-file", 0x100, {}, 0, 0},
+    {"smallest log: the header and the end-of-log record", 0x30, {}, 0, 0, false, 0x58},
 };
 
 // Header start/end as a dirty header may have left them; the end-of-log
@@ -300,7 +301,7 @@ TEST(EvtFileSynthetic, UnrollsEveryRingLayoutNewestFirst)
     for (const RingCase& c : kRingCases) {
         for (const auto& [header, headerName] : kHeaders) {
             SCOPED_TRACE(std::string(c.name) + "; " + headerName);
-            Log log = BuildLog(0x230, c.begin, c.sizes, c.endAfterFiller);
+            Log log = BuildLog(c.fileSize, c.begin, c.sizes, c.endAfterFiller);
             ASSERT_EQ(log.splitRecords, c.splitRecords);
             ASSERT_EQ(log.fillers, c.fillers);
             if (header != Header::kClean)
@@ -309,7 +310,7 @@ TEST(EvtFileSynthetic, UnrollsEveryRingLayoutNewestFirst)
                 PutU32(&log.image, 16, 0x30);
                 PutU32(&log.image, 20, c.begin);
             } else if (header == Header::kDirtyEndPastEof) {
-                PutU32(&log.image, 20, log.end + 4 < 0x230 ? log.end + 4 : 0x30);  // scan must go all round
+                PutU32(&log.image, 20, log.end + 4 < c.fileSize ? log.end + 4 : 0x30);  // scan must go all round
             } else if (header == Header::kDirtyEndMisaligned) {
                 PutU32(&log.image, 20, log.end - 2);
             } else if (header == Header::kDirtyGarbage) {

@@ -1,0 +1,9 @@
+// Where the main procedure gets its read buffers: a seam so that tests can
+// make any one allocation fail, which no log can bring about on demand.
+#pragma once
+
+#include <cstdint>
+
+// Returns `size` zeroed bytes to release with std::free, or null when there is
+// no memory. calloc's own unless a test puts a stand-in here.
+extern void* (*readBufferAllocator)(uint32_t size);
