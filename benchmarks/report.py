@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Measures every figure of the performance report and writes it as
 Markdown. Run by scripts/bench, which builds the programs and provides Wine,
-its prefix and a display."""
+its prefix and a display. `report.py --window`, given the same, measures only
+the window's figures and prints their rows; `report.py --logs` only the
+log-reading figures (native programs, no Wine)."""
 import datetime
 import json
 import os
@@ -17,7 +19,11 @@ DATA = os.path.join(ROOT, "samples")
 REAL_LOG = os.path.join(DATA, "SysEvent.Evt")
 NATIVE = os.path.join(ROOT, "build", "native")
 REPLAY = os.path.join(ROOT, "build", "win64", "tallyvane-replay.exe")
+LIST_VIEW_PROBE = os.path.join(ROOT, "build", "win64", "list_view_probe.exe")
 WITH_WINE = os.path.join(ROOT, "scripts", "with-wine")
+EVT_REPLAY = os.path.join(NATIVE, "tools", "evt-replay")
+SYSTEM_EVTX = os.path.join(DATA, "System.evtx")
+BIG_EVTX = os.path.join(ROOT, "build", "big64.evtx")
 RUNS = 5
 sys.path.insert(0, os.path.join(ROOT, "tests", "tools"))
 from evt_writer import cycles_log  # noqa: E402
@@ -38,30 +44,116 @@ def scan_speed():
     return figures
 
 
-def replay_ratio():
-    """evtexport's mean time over evt-replay's, both in one hyperfine run; median of RUNS runs."""
-    ratios, replay_ms, export_ms = [], [], []
+def hyperfine_cpu_ms(commands, runs, warmup):
+    """One hyperfine run of `commands` (each a list of words): each one's mean CPU time
+    (user + system) per run, in ms, in the order given."""
     with tempfile.TemporaryDirectory() as scratch:
-        for run in range(RUNS):
-            result = os.path.join(scratch, "run%d.json" % run)
-            sh("hyperfine", "-N", "--warmup", "5", "--runs", "40", "--export-json", result,
-               "evtexport %s" % REAL_LOG, "%s %s" % (os.path.join(NATIVE, "tools", "evt-replay"), REAL_LOG))
-            export, replay = (r["mean"] for r in json.load(open(result))["results"])
-            ratios.append(export / replay)
-            replay_ms.append(replay * 1e3)
-            export_ms.append(export * 1e3)
-    return statistics.median(ratios), statistics.median(replay_ms), statistics.median(export_ms)
+        result = os.path.join(scratch, "result.json")
+        sh("hyperfine", "-N", "--warmup", str(warmup), "--runs", str(runs), "--export-json", result,
+           *(" ".join(command) for command in commands))
+        return [(r["user"] + r["system"]) * 1e3 for r in json.load(open(result))["results"]]
 
 
-def nop_start_ms():
-    """What starting any statically linked glibc program costs here: the floor under evt-replay."""
+def nop_program(scratch):
+    """A statically linked glibc program that does nothing: the floor under evt-replay."""
+    source, program = os.path.join(scratch, "nop.c"), os.path.join(scratch, "nop")
+    open(source, "w").write("int main(void) { return 0; }\n")
+    sh("gcc", "-O2", "-static", source, "-o", program)
+    return program
+
+
+def evt_cpu(nop):
+    """CPU time per run on the real XP log of the do-nothing program, evt-replay and evtexport,
+    the three in one hyperfine run so that they meet the same load; medians of RUNS runs, and
+    the medians of the two ratios taken run by run."""
+    runs = [hyperfine_cpu_ms([[nop], [EVT_REPLAY, REAL_LOG], ["evtexport", REAL_LOG]], 40, 5) for _ in range(RUNS)]
+    return {"nop-ms": statistics.median(r[0] for r in runs), "replay-ms": statistics.median(r[1] for r in runs),
+            "export-ms": statistics.median(r[2] for r in runs),
+            "replay-over-nop": statistics.median(r[1] / r[0] for r in runs),
+            "export-over-replay": statistics.median(r[2] / r[1] for r in runs)}
+
+
+def evtx_cpu(log, repeats, export_runs, replay_runs):
+    """CPU time per run of evt-replay and of evtxexport on the .evtx `log`, each repeat one
+    hyperfine run of each, back to back; medians over the repeats, the ratio taken repeat by repeat."""
+    replay, export = [], []
+    for _ in range(repeats):
+        export += hyperfine_cpu_ms([["evtxexport", log]], export_runs, 0)
+        replay += hyperfine_cpu_ms([[EVT_REPLAY, log]], replay_runs, 2)
+    return {"replay-ms": statistics.median(replay), "export-ms": statistics.median(export),
+            "ratio": statistics.median(e / r for e, r in zip(export, replay))}
+
+
+def evtx_speed(log):
+    """Bytes per second of ParseEvtxImage over the whole of `log` in memory, median of RUNS repetitions."""
+    out = sh(os.path.join(NATIVE, "benchmarks", "evtx_bench"), log, "--benchmark_repetitions=%d" % RUNS,
+             "--benchmark_format=json").stdout
+    return next(b["bytes_per_second"] for b in json.loads(out)["benchmarks"] if b.get("aggregate_name") == "median")
+
+
+def peak_memory_bytes(log):
+    """evt-replay's maximum resident set over `log`, median of RUNS runs."""
+    peaks = []
+    for _ in range(RUNS):
+        done = sh("/usr/bin/time", "-f", "%M", EVT_REPLAY, log)
+        peaks.append(int(done.stderr.strip().splitlines()[-1]) * 1024)
+    return statistics.median(peaks)
+
+
+def big_evtx():
+    """The 64 MB .evtx log scripts/bench makes, made here when it is missing."""
+    if not os.path.exists(BIG_EVTX):
+        sh(sys.executable, os.path.join(ROOT, "benchmarks", "make_big_evtx.py"), SYSTEM_EVTX, BIG_EVTX, "64")
+    return BIG_EVTX
+
+
+def log_rows(scratch):
+    """The log-reading rows of the report: the record walk, evt-replay against the do-nothing
+    program and the exporters on each sample, and the .evtx reader on the 64 MB log."""
+    scan = scan_speed()
+    evt = evt_cpu(nop_program(scratch))
+    small = evtx_cpu(SYSTEM_EVTX, RUNS, 5, 20)
+    big = big_evtx()
+    speed = evtx_speed(big)
+    large = evtx_cpu(big, 3, 1, 10)
+    peak, size = peak_memory_bytes(big), os.path.getsize(big)
+    mib = 2.0 ** 20
+
+    def against(ratio, replay_ms, export_ms):
+        return "%.0f× faster (%.2f ms against %.0f ms)" % (ratio, replay_ms, export_ms)
+
+    return [
+        ("Record walk, real XP log, one full first read", "%.1f GB/s" % scan["ScanRealLog"], "≥ 5 GB/s",
+         "`build/native/benchmarks/scan_bench --benchmark_repetitions=5`"),
+        ("Record walk, synthetic log of the same mix", "%.1f GB/s" % scan["ScanSyntheticLog"], "≥ 5 GB/s", "same"),
+        ("CPU time (user + system) per run, real XP log: a static program that does nothing, `evt-replay`, "
+         "`evtexport`", "%.2f ms, %.2f ms, %.0f ms" % (evt["nop-ms"], evt["replay-ms"], evt["export-ms"]), "",
+         "`hyperfine -N --warmup 5 --runs 40 ./nop 'build/native/tools/evt-replay SysEvent.Evt' "
+         "'evtexport SysEvent.Evt'` (nop: gcc -static), its user and system means"),
+        ("`evt-replay` against the do-nothing program, CPU time, real XP log", "%.2f×" % evt["replay-over-nop"],
+         "≤ 2×", "the same runs"),
+        ("`evtexport` against `evt-replay`, CPU time, real XP log",
+         against(evt["export-over-replay"], evt["replay-ms"], evt["export-ms"]), "≥ 100×", "the same runs"),
+        ("`evtxexport` against `evt-replay`, CPU time, Windows 7 System.evtx (2.1 MB)",
+         against(small["ratio"], small["replay-ms"], small["export-ms"]), "≥ 100×",
+         "`hyperfine -N --runs 5 'evtxexport System.evtx'`, then `hyperfine -N --warmup 2 --runs 20 "
+         "'build/native/tools/evt-replay System.evtx'`, user and system means"),
+        (".evtx reader, 64 MB log (1023 chunks), one core", "%.2f GB/s" % (speed / 1e9), "≥ 1 GB/s",
+         "`build/native/benchmarks/evtx_bench build/big64.evtx --benchmark_repetitions=5`"),
+        ("`evtxexport` against `evt-replay`, CPU time, 64 MB .evtx log (3 runs of `evtxexport`)",
+         against(large["ratio"], large["replay-ms"], large["export-ms"]), "≥ 300×",
+         "`hyperfine -N --runs 1 'evtxexport big64.evtx'`, then `hyperfine -N --warmup 2 --runs 10 "
+         "'build/native/tools/evt-replay big64.evtx'`, three times"),
+        ("Peak memory of `evt-replay`, 64 MB .evtx log",
+         "%.1f MiB (file %.1f MiB + 16 MiB = %.1f MiB)" % (peak / mib, size / mib, size / mib + 16),
+         "≤ file + 16 MiB", "`/usr/bin/time -f %M build/native/tools/evt-replay build/big64.evtx`"),
+    ]
+
+
+def logs_only():
+    """Measures and prints only the log-reading rows, for working on the readers."""
     with tempfile.TemporaryDirectory() as scratch:
-        source, program = os.path.join(scratch, "nop.c"), os.path.join(scratch, "nop")
-        open(source, "w").write("int main(void) { return 0; }\n")
-        sh("gcc", "-O2", "-static", source, "-o", program)
-        result = os.path.join(scratch, "nop.json")
-        sh("hyperfine", "-N", "--warmup", "5", "--runs", "100", "--export-json", result, program)
-        return json.load(open(result))["results"][0]["mean"] * 1e3
+        print("\n".join("| %s | %s | %s | %s |" % row for row in log_rows(scratch)))
 
 
 def replay_timings(log, clicks):
@@ -76,12 +168,89 @@ def replay_timings(log, clicks):
         if len(parts) == 3 and parts[0] in ("timing", "memory"):
             figures.setdefault(parts[1], []).append(float(parts[2]))
     figures["start-to-shown-ms"] = [figures.pop("shown-at-unix-ms")[0] - started]
-    return figures
+    return figures, done.stdout
 
 
-def window_figures(log, clicks):
-    runs = [replay_timings(log, clicks) for _ in range(RUNS)]
-    return {name: statistics.median(value for run in runs for value in run[name]) for name in runs[0]}
+def probe_timings(arguments):
+    """One run of the list-view probe: its timing lines, start-to-shown as for
+    the program, and what it printed on stdout."""
+    started = time.time() * 1e3
+    done = subprocess.run([WITH_WINE, LIST_VIEW_PROBE] + arguments, capture_output=True, text=True, timeout=120)
+    if done.returncode != 0:
+        sys.exit("list_view_probe %s failed: %s" % (" ".join(arguments), done.stderr.strip()))
+    figures = {}
+    for line in done.stderr.splitlines():
+        parts = line.split()
+        if len(parts) == 3 and parts[0] == "timing":
+            figures[parts[1]] = float(parts[2])
+    figures["start-to-shown-ms"] = figures.pop("shown-at-unix-ms") - started
+    return figures, done.stdout
+
+
+def window_figures(empty, many, scratch):
+    """The program's window figures and those of the platform's floor under
+    them (list_view_probe.exe), their runs interleaved so that both meet the
+    same load: an empty log against an empty dialog, and 10,000 cycles with a
+    click on column 1 against the same rows filled and sorted by the probe.
+    Every probe run must end with the very rows the program shows, or the two
+    did not do the same work. Medians of RUNS runs each."""
+    rows = os.path.join(scratch, "10000-cycles.rows")
+    with open(rows, "w") as out:
+        subprocess.run([EVT_REPLAY, many], stdout=out, check=True)
+    runs = {"empty": [], "big": [], "empty-floor": [], "big-floor": []}
+    for _ in range(RUNS):
+        runs["empty"].append(replay_timings(empty, [])[0])
+        runs["empty-floor"].append(probe_timings(["--empty"])[0])
+        figures, shown = replay_timings(many, [1])
+        runs["big"].append(figures)
+        figures, floor_shown = probe_timings([rows, "--dump"])
+        runs["big-floor"].append(figures)
+        if floor_shown != shown:
+            sys.exit("list_view_probe's sorted rows differ from tallyvane-replay's: the figures would not compare")
+    medians = {}
+    for kind, figures in runs.items():
+        medians[kind] = {name: statistics.median(value for run in figures
+                                                 for value in (run[name] if isinstance(run[name], list) else [run[name]]))
+                         for name in figures[0]}
+    return medians
+
+
+def window_rows(window):
+    """The window's rows of the report: each figure, its floor, and their ratio."""
+    empty, big, empty_floor, big_floor = window["empty"], window["big"], window["empty-floor"], window["big-floor"]
+
+    def against(figure, floor):
+        return "%.2f× (%.0f ms against %.0f ms)" % (figure / floor, figure, floor)
+
+    return [
+        ("Start-up to window shown, empty log (Wine warm)", "%.0f ms" % empty["start-to-shown-ms"],
+         "< 300 ms", "`tallyvane-replay.exe empty.evt --dump --timings`, from launching it under Wine"),
+        ("Floor: an empty dialog from the window's template, start-up to shown",
+         "%.0f ms" % empty_floor["start-to-shown-ms"], "", "`list_view_probe.exe --empty`, the same way"),
+        ("Start-up, empty log, against the empty dialog's",
+         against(empty["start-to-shown-ms"], empty_floor["start-to-shown-ms"]), "≤ 1.5×", "the two above"),
+        ("Start-up to window shown, 10,000 cycles", "%.0f ms" % big["start-to-shown-ms"], "",
+         "`tallyvane-replay.exe 10000-cycles.evt --dump --timings --click 1`"),
+        ("End of scan to window shown, 10,000 cycles", "%.0f ms" % big["scan-end-to-shown-ms"], "< 300 ms",
+         "same"),
+        ("Floor: a list view of the same columns filled with the same 10,000 rows (redraw off), fill to shown",
+         "%.0f ms (%.0f ms with making the dialog and the list first)" % (big_floor["fill-to-shown-ms"],
+                                                                        big_floor["window-to-shown-ms"]), "",
+         "`list_view_probe.exe 10000-cycles.rows --dump` (the rows from `evt-replay`)"),
+        ("End of scan to window shown, against the floor's fill to shown",
+         against(big["scan-end-to-shown-ms"], big_floor["fill-to-shown-ms"])
+         + "; %.2f× the floor with the dialog and list made" % (big["scan-end-to-shown-ms"]
+                                                               / big_floor["window-to-shown-ms"]),
+         "≤ 1.5×", "the two above; the program's span also makes its window"),
+        ("Header-click sort of 10,000 rows", "%.0f ms" % big["click-sort-ms"],
+         "< 250 ms", "`tallyvane-replay.exe 10000-cycles.evt --dump --timings --click 1`"),
+        ("Floor: LVM_SORTITEMS of the same rows by column 1, strcmp of texts held in memory",
+         "%.1f ms" % big_floor["sort-ms"], "", "`list_view_probe.exe 10000-cycles.rows --dump`"),
+        ("Header-click sort against the floor's", against(big["click-sort-ms"], big_floor["sort-ms"]), "≤ 1.5×",
+         "the two above"),
+        ("Close (WM_CLOSE and destruction), 10,000 rows", "%.0f ms" % big["close-ms"], "< 100 ms",
+         "`tallyvane-replay.exe 10000-cycles.evt --dump --timings --click 1`"),
+    ]
 
 
 def cpu_seconds(pid):
@@ -133,47 +302,43 @@ def machine():
                                               sh("/usr/lib/wine/wine64", "--version").stdout.strip())
 
 
+def window_only():
+    """Measures and prints only the window's rows, for working on the window."""
+    with tempfile.TemporaryDirectory() as scratch:
+        empty, many = os.path.join(scratch, "empty.evt"), os.path.join(scratch, "10000-cycles.evt")
+        open(empty, "wb").write(cycles_log(0))
+        open(many, "wb").write(cycles_log(10000))
+        window = window_figures(empty, many, scratch)
+    print("\n".join("| %s | %s | %s | %s |" % row for row in window_rows(window)))
+    print("Peak memory with 10,000 cycles: %.1f MB private, working set %.1f MB" % (
+        window["big"]["peak-private-bytes"] / 1e6, window["big"]["peak-working-set-bytes"] / 1e6))
+
+
 def main():
+    if sys.argv[1:] == ["--window"]:
+        return window_only()
+    if sys.argv[1:] == ["--logs"]:
+        return logs_only()
     output = sys.argv[1]
     with tempfile.TemporaryDirectory() as scratch:
         empty, many = os.path.join(scratch, "empty.evt"), os.path.join(scratch, "10000-cycles.evt")
         open(empty, "wb").write(cycles_log(0))
         open(many, "wb").write(cycles_log(10000))
-        scan = scan_speed()
-        ratio, replay_ms, export_ms = replay_ratio()
-        floor_ms = nop_start_ms()
-        empty_window = window_figures(empty, [])
-        big_window = window_figures(many, [1])
+        logs = log_rows(scratch)
+        window = window_figures(empty, many, scratch)
         idle = [idle_cpu_share() for _ in range(RUNS)]
         probe = idle_probe()
     program_idle = statistics.median(i[0] for i in idle)
     server_idle = statistics.median(i[1] for i in idle)
 
-    rows = [
-        ("Record walk, real XP log, one full first read", "%.1f GB/s" % scan["ScanRealLog"], "≥ 5 GB/s",
-         "`build/native/benchmarks/scan_bench --benchmark_repetitions=5`"),
-        ("Record walk, synthetic log of the same mix", "%.1f GB/s" % scan["ScanSyntheticLog"], "≥ 5 GB/s", "same"),
-        ("`evt-replay` against `evtexport`, real XP log (one hyperfine run)",
-         "%.0f× faster (%.2f ms against %.1f ms)" % (ratio, replay_ms, export_ms), "≥ 100×",
-         "`hyperfine -N --warmup 5 --runs 40 'evtexport SysEvent.Evt' 'build/native/tools/evt-replay SysEvent.Evt'`"),
-        ("Start of a static program that does nothing (the floor under `evt-replay`)", "%.2f ms" % floor_ms, "",
-         "`hyperfine -N ./nop` (gcc -static)"),
-        ("Start-up to window shown, empty log (Wine warm)", "%.0f ms" % empty_window["start-to-shown-ms"],
-         "< 300 ms", "`tallyvane-replay.exe empty.evt --dump --timings`, from launching it under Wine"),
-        ("Start-up to window shown, 10,000 cycles", "%.0f ms" % big_window["start-to-shown-ms"], "",
-         "`tallyvane-replay.exe 10000-cycles.evt --dump --timings --click 1`"),
-        ("End of scan to window shown, 10,000 cycles", "%.0f ms" % big_window["scan-end-to-shown-ms"], "< 300 ms",
-         "same"),
-        ("Header-click sort of 10,000 rows, renumbering included", "%.0f ms" % big_window["click-sort-ms"],
-         "< 250 ms", "same"),
-        ("Close (WM_CLOSE and destruction), 10,000 rows", "%.0f ms" % big_window["close-ms"], "< 100 ms", "same"),
+    rows = logs + window_rows(window) + [
         ("Idle CPU of the shown window's polling loop, over 10 s", "%.1f%% of a core (and %.1f%% in wineserver)" % (
             program_idle, server_idle), "< 2%", "`tallyvane-replay.exe SysEvent.Evt`, /proc CPU times"),
     ] + [("Without the program, under Wine: " + name, figure, "", "`build/win64/idle_loop_probe.exe 10`")
          for name, figure in probe] + [
         ("Peak memory with 10,000 cycles (private bytes)",
-         "%.1f MB (working set %.1f MB, Wine's DLLs included)" % (big_window["peak-private-bytes"] / 1e6,
-                                                                  big_window["peak-working-set-bytes"] / 1e6),
+         "%.1f MB (working set %.1f MB, Wine's DLLs included)" % (window["big"]["peak-private-bytes"] / 1e6,
+                                                                  window["big"]["peak-working-set-bytes"] / 1e6),
          "< 20 MB", "`GetProcessMemoryInfo` at the end of the 10,000-cycle run"),
     ]
     lines = [

@@ -7,7 +7,7 @@ set(FUZZ_SECONDS 20 CACHE STRING "How long each fuzz target runs under ctest")
 # Start-up, the corpus and the final report add a second or two to a run.
 math(EXPR FUZZ_TIMEOUT "${FUZZ_SECONDS} * 2 + 60")
 
-foreach(target scan_fuzz evt_replay_fuzz)
+foreach(target scan_fuzz evt_replay_fuzz evtx_fuzz)
     add_executable(${target} tests/fuzz/${target}.cpp ${HISTORY_SOURCES} ${TITLE_SOURCES} ${TEST_SUPPORT_SOURCES} ${CLOCK_SOURCES})
     target_compile_options(${target} PRIVATE ${FUZZ_FLAGS})
     target_link_options(${target} PRIVATE ${FUZZ_FLAGS})

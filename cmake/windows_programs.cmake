@@ -45,3 +45,8 @@ target_compile_options(tallyvane-replay PRIVATE -Wno-array-bounds)
 
 # What an idle polling loop costs on the platform itself, for the performance report.
 add_executable(idle_loop_probe benchmarks/idle_loop_probe.cpp)
+# What a bare dialog and list view cost on the platform, for the window's
+# figures; it carries the program's resources, so its manifest binds the
+# same common controls.
+add_executable(list_view_probe WIN32 benchmarks/list_view_probe.cpp ${PROGRAM_RESOURCES})
+target_link_libraries(list_view_probe PRIVATE comctl32 user32 gdi32)

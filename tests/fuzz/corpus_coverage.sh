@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # corpus_coverage.sh BUILD_DIR SOURCE_DIR: builds each fuzz target with
 # clang's source coverage, runs it once over its committed seeds, and fails
-# unless the seeds take every branch of the record walk and of the .evt reader.
+# unless the seeds take every branch of the record walk and of the .evt and
+# .evtx readers.
 # One branch is out of a fuzzer's reach and allowed: the refusal of an image
 # past 4 GiB.
 set -euo pipefail
@@ -14,7 +15,7 @@ sources=("$source"/history/{boot_table,boot_cycle,event_time,main_procedure,scan
          "$source"/test_support/{message_box_recorder,record_source,window_recorder}.cpp
          "$source"/window/main_title.cpp)
 status=0
-for target in scan_fuzz:history/scan.cpp evt_replay_fuzz:savedlog/evt_file.cpp; do
+for target in scan_fuzz:history/scan.cpp evt_replay_fuzz:savedlog/evt_file.cpp evtx_fuzz:savedlog/evtx_file.cpp; do
     name=${target%%:*}
     file=${target#*:}
     clang++ "${flags[@]}" "$source/tests/fuzz/$name.cpp" "${sources[@]}" -o "$build/$name"

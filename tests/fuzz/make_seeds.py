@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Writes the fuzzers' seed inputs: small record buffers for scan_fuzz and
 small .evt logs (flat, wrapped with a split record, padded, empty, dirty) for
-evt_replay_fuzz. Run from the project's root; the seeds are committed."""
+evt_replay_fuzz, and small .evtx logs for evtx_fuzz (evtx_seeds.py). Run from the project's root; the seeds are committed."""
 import os
 import struct
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
 from evt_writer import evt, history  # noqa: E402
+from evtx_seeds import seeds as evtx_seeds  # noqa: E402
 
 
 def end_in_filler():
@@ -36,6 +37,10 @@ def main():
         f"{logs}/empty.evt": evt([], 0x100),
         f"{logs}/end-in-filler.evt": end_in_filler(),
     }
+    with open("samples/System.evtx", "rb") as sample:
+        for name, data in evtx_seeds(sample.read()).items():
+            seeds[f"tests/fuzz/corpus/evtx_fuzz/{name}"] = data
+    os.makedirs("tests/fuzz/corpus/evtx_fuzz", exist_ok=True)
     for path, data in seeds.items():
         with open(path, "wb") as out:
             out.write(data)

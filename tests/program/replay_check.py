@@ -4,7 +4,7 @@ runs start-up, scan and window over a saved log, drives the real window and
 reads it back. Run by ctest with the program's path, the native evt-replay's
 path and the real log:
 
-    replay_check.py REPLAY.exe EVT_REPLAY SysEvent.Evt CASE [OTHER_REPLAY.exe]
+    replay_check.py REPLAY.exe EVT_REPLAY LOG CASE [OTHER_REPLAY.exe]
 
 CASE is one of the names in CASES below; OTHER_REPLAY.exe is the build of the
 other machine that header_clicks_order_rows_as_the_other_build compares with.

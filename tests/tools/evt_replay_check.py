@@ -2,6 +2,9 @@
 """evt-replay against an independent reading of the same log.
 
     evt_replay_check.py real EVT_REPLAY FILE.evt   rows agree with evtexport's records
+    evt_replay_check.py real-stdin-closed EVT_REPLAY FILE.evt
+                                                   the same, run with no standard input, so
+                                                   that the log opens as descriptor 0
     evt_replay_check.py bad  EVT_REPLAY FILE       exit code 2, one line naming the file
 
 The independent reading takes evtexport's record list (oldest first), keeps
@@ -58,8 +61,13 @@ def elapsed_text(row, start, stop):
 
 
 def expected_rows(path):
+    return marker_rows(exported_markers(path))
+
+
+def marker_rows(markers):
+    """The window's rows for markers (kind, event time) listed newest first."""
     rows, pending_stop = [], None
-    for kind, when in exported_markers(path):
+    for kind, when in markers:
         if kind == "stop":
             pending_stop = when
         else:
@@ -73,13 +81,20 @@ def expected_rows(path):
     return lines
 
 
-def check_real(replay, path):
-    out = subprocess.run([replay, path], capture_output=True, text=True)
+def check_real(replay, path, close_stdin=False):
+    # closerange, unlike close, does not fail where standard input is shut already.
+    close_input = (lambda: os.closerange(0, 1)) if close_stdin else None
+    out = subprocess.run([replay, path], capture_output=True, text=True, preexec_fn=close_input)
     problems = []
     if out.returncode != 0:
-        problems.append("exit code %d" % out.returncode)
-    lines = out.stdout.splitlines()
+        problems.append("exit code %d, stderr %r" % (out.returncode, out.stderr[:200]))
     expected = expected_rows(path)
+    return problems + printed_row_problems(out.stdout, expected), len(expected)
+
+
+def printed_row_problems(printed, expected):
+    """How evt-replay's output `printed` differs from the title and rows `expected`."""
+    lines, problems = printed.splitlines(), []
     title = "Tallyvane Version1.0 - Shows %d items - Orvensmith: https://www.orvensmith.com" % len(expected)
     if not lines or lines[0] != title:
         problems.append("title %r, expected %r" % (lines[:1], title))
@@ -88,7 +103,7 @@ def check_real(replay, path):
             problems.append("row %d: %r, expected %r" % (i + 1, got, want))
     if len(lines) - 1 != len(expected):
         problems.append("%d rows, expected %d" % (len(lines) - 1, len(expected)))
-    return problems, len(expected)
+    return problems
 
 
 def check_bad(replay, path):
@@ -106,7 +121,10 @@ def check_bad(replay, path):
 
 def main():
     mode, replay, path = sys.argv[1:4]
-    problems, count = (check_real if mode == "real" else check_bad)(replay, path)
+    if mode == "real-stdin-closed":
+        problems, count = check_real(replay, path, close_stdin=True)
+    else:
+        problems, count = (check_real if mode == "real" else check_bad)(replay, path)
     for problem in problems:
         print(problem)
     print("%s %s: %d rows checked, %d problems (TZ=%s)" % (mode, path, count, len(problems), os.environ.get("TZ")))

@@ -1,0 +1,616 @@
+// The .evtx reader against the real Windows 7 System log, copies of it with
+// bytes changed where a rule can be seen, and records whose binary XML is
+// written out here element by element.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "savedlog/saved_log.h"
+
+#ifndef TALLYVANE_DATA_DIR
+#define TALLYVANE_DATA_DIR "samples"
+#endif
+
+namespace {
+
+const std::string kRealLog = TALLYVANE_DATA_DIR "/System.evtx";
+constexpr uint32_t kHeaderBlock = 0x1000;
+constexpr uint32_t kChunkSize = 0x10000;
+constexpr uint32_t kChunkHeader = 0x200;
+constexpr uint32_t kBootMarker = 0x80001779;
+constexpr uint32_t kBootWritten = 1435039248;  // 2015-06-23 06:00:48 UTC, when record 3 was written
+constexpr uint32_t kRecordsInChunk0 = 158;     // ids 1..158
+// Record 3, the worked example: where it lies in chunk 0 and where its values sit.
+constexpr uint32_t kRecord3 = 0xC88;
+constexpr uint32_t kRecord3Descriptors = kRecord3 + 0x2A;
+constexpr uint32_t kRecord3Level = kRecord3 + 0x7A;
+constexpr uint32_t kRecord3Keywords = kRecord3 + 0x82;
+constexpr uint32_t kRecord3Definition = 0x99E;  // stored inline by record 2
+constexpr uint32_t kRecord2 = 0x978;
+
+uint32_t GetU32(const uint8_t* at)
+{
+    uint32_t value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+void PutU16(std::vector<uint8_t>* bytes, size_t at, uint16_t value)
+{
+    std::memcpy(bytes->data() + at, &value, sizeof value);
+}
+
+void PutU32(std::vector<uint8_t>* bytes, size_t at, uint32_t value)
+{
+    std::memcpy(bytes->data() + at, &value, sizeof value);
+}
+
+void PutU64(std::vector<uint8_t>* bytes, size_t at, uint64_t value)
+{
+    std::memcpy(bytes->data() + at, &value, sizeof value);
+}
+
+// The real log's bytes, read once.
+const std::vector<uint8_t>& RealImage()
+{
+    static std::vector<uint8_t> image;
+    if (image.empty()) {
+        std::FILE* file = std::fopen(kRealLog.c_str(), "rb");
+        if (!file) {
+            ADD_FAILURE() << "cannot open " << kRealLog;
+            return image;
+        }
+        char block[65536];
+        for (size_t got; (got = std::fread(block, 1, sizeof block, file)) > 0;)
+            image.insert(image.end(), block, block + got);
+        std::fclose(file);
+    }
+    return image;
+}
+
+// The file header and chunk slot 0 of the real log: chunk 0's offsets below
+// are file offsets less kHeaderBlock.
+std::vector<uint8_t> RealChunk0()
+{
+    const std::vector<uint8_t>& real = RealImage();
+    return std::vector<uint8_t>(real.begin(), real.begin() + std::min<size_t>(real.size(), kHeaderBlock + kChunkSize));
+}
+
+struct Parsed {
+    bool ok = false;
+    RecordStream stream;
+    SkippedParts skipped;
+    std::string error;
+};
+
+Parsed Parse(const std::vector<uint8_t>& image)
+{
+    Parsed parsed;
+    parsed.ok = ParseEvtxImage(image.data(), image.size(), &parsed.stream, &parsed.skipped, &parsed.error);
+    return parsed;
+}
+
+// The synthesized records' fields, newest first.
+struct Row {
+    uint32_t number, generated, written, eventId, type;
+    bool operator==(const Row& other) const
+    {
+        return number == other.number && generated == other.generated && written == other.written &&
+               eventId == other.eventId && type == other.type;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Row& row)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "{#%u gen %u wr %u id 0x%08X type %u}", row.number, row.generated,
+                  row.written, row.eventId, row.type);
+    return out << text;
+}
+
+std::vector<Row> Rows(const RecordStream& stream)
+{
+    std::vector<Row> rows;
+    for (const RecordSpan& span : stream.newestFirst) {
+        const uint8_t* record = RecordBytes(stream, span);
+        rows.push_back({GetU32(record + 8), GetU32(record + 12), GetU32(record + 16), GetU32(record + 20),
+                        GetU32(record + 24) & 0xFFFF});
+    }
+    return rows;
+}
+
+// The row for record `number`, or a zero row.
+Row RowOf(const std::vector<Row>& rows, uint32_t number)
+{
+    for (const Row& row : rows) {
+        if (row.number == number)
+            return row;
+    }
+    return Row{};
+}
+
+TEST(EvtxFileReal, ReadsEveryRecordNewestFirstAsWholeEventLogRecords)
+{
+    const Parsed parsed = Parse(RealImage());
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    EXPECT_EQ(parsed.skipped.chunks, 0u);
+    EXPECT_EQ(parsed.skipped.records, 0u);
+    ASSERT_EQ(parsed.stream.newestFirst.size(), 5009u);
+    const uint8_t kEmptyNames[4] = {0, 0, 0, 0};
+    for (size_t i = 0; i < parsed.stream.newestFirst.size(); ++i) {
+        const RecordSpan& span = parsed.stream.newestFirst[i];
+        ASSERT_EQ(span.size, 64u);
+        ASSERT_LE(size_t{span.offset} + span.size, parsed.stream.bytes.size());
+        const uint8_t* record = RecordBytes(parsed.stream, span);
+        // Length, "LfLe", the number, then zeros but for the string and data offsets.
+        EXPECT_EQ(GetU32(record), 64u);
+        EXPECT_EQ(GetU32(record + 4), 0x654C664Cu);
+        EXPECT_EQ(GetU32(record + 8), 5009 - i) << "position " << i;
+        EXPECT_EQ(GetU32(record + 24) >> 16, 0u) << "NumStrings of record " << 5009 - i;
+        for (uint32_t at : {28u, 32u, 40u, 44u, 48u})
+            EXPECT_EQ(GetU32(record + at), 0u) << "offset " << at << " of record " << 5009 - i;
+        EXPECT_EQ(GetU32(record + 36), 60u);
+        EXPECT_EQ(GetU32(record + 52), 60u);
+        EXPECT_EQ(std::memcmp(record + 56, kEmptyNames, 4), 0);
+        EXPECT_EQ(GetU32(record + 60), 64u);
+    }
+}
+
+// Record 3 uses a definition stored earlier in its chunk, by record 2 (whose
+// own definition is inline), and record 273 in chunk 1 has its definition
+// inline; all eight boot markers, and nothing else, read 0x80001779.
+TEST(EvtxFileReal, GivesTheWorkedExampleAndExactlyTheEightBootMarkers)
+{
+    const Parsed parsed = Parse(RealImage());
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    const std::vector<Row> rows = Rows(parsed.stream);
+    EXPECT_EQ(RowOf(rows, 3), (Row{3, kBootWritten, kBootWritten, kBootMarker, 4}));
+    EXPECT_EQ(RowOf(rows, 2).eventId, 0x8000177Bu);
+    EXPECT_EQ(RowOf(rows, 273).eventId, kBootMarker);
+    std::vector<uint32_t> boots;
+    for (const Row& row : rows) {
+        if (row.eventId == kBootMarker)
+            boots.push_back(row.number);
+    }
+    EXPECT_EQ(boots, (std::vector<uint32_t>{1042, 953, 733, 593, 430, 322, 273, 3}));
+}
+
+// Chunk slots in any order, as after a wrap, and identifiers that repeat:
+// newest first by identifier, and of equal ones the later in the file first.
+// Record 5 is told apart from record 3 by its event ID.
+TEST(EvtxFileOrder, SortsByIdentifierThenLaterInFileFirst)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::pair<uint32_t, uint64_t>> ids;  // chunk-0 record offset, new identifier
+        std::vector<uint32_t> newestSix;                  // the numbers of the first six rows
+        uint32_t laterTwin;                               // event ID of the later of two records numbered 3, or 0
+    };
+    const Case cases[] = {
+        {"already ordered", {}, {158, 157, 156, 155, 154, 153}, 0},
+        {"tie in order, 4th record renumbered 3", {{0xDC0, 3}}, {158, 157, 156, 155, 154, 153}, 0x80001775},
+        {"tie out of order, 5th record renumbered 3", {{0xEA8, 3}}, {158, 157, 156, 155, 154, 153}, 0x0000C767},
+        {"oldest record renumbered past 2^32", {{0x200, 0x100000001ull}}, {1, 158, 157, 156, 155, 154}, 0},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> image = RealChunk0();
+        for (const auto& [offset, id] : c.ids)
+            PutU64(&image, kHeaderBlock + offset + 8, id);
+        const Parsed parsed = Parse(image);
+        ASSERT_TRUE(parsed.ok) << c.name;
+        EXPECT_EQ(parsed.skipped.records, 0u) << c.name;
+        const std::vector<Row> rows = Rows(parsed.stream);
+        ASSERT_EQ(rows.size(), size_t{kRecordsInChunk0}) << c.name;
+        std::vector<uint32_t> newest;
+        for (size_t i = 0; i < 6; ++i)
+            newest.push_back(rows[i].number);
+        EXPECT_EQ(newest, c.newestSix) << c.name;
+        const bool renumbered = c.newestSix[0] == 1;
+        EXPECT_EQ(rows.back().number, renumbered ? 2u : 1u) << c.name;
+        if (c.laterTwin) {
+            // ..., the later 3, record 3 itself, 2, 1.
+            EXPECT_EQ(rows[rows.size() - 4].number, 3u) << c.name;
+            EXPECT_EQ(rows[rows.size() - 4].eventId, c.laterTwin) << c.name;
+            EXPECT_EQ(rows[rows.size() - 3].eventId, kBootMarker) << c.name;
+        }
+        for (size_t i = renumbered ? 2 : 1; i < rows.size(); ++i)
+            EXPECT_GE(rows[i - 1].number, rows[i].number) << c.name << " at " << i;
+    }
+
+    // Chunk slots 0 and 1 swapped: the same rows as the file in order.
+    const std::vector<uint8_t>& real = RealImage();
+    std::vector<uint8_t> swapped = real;
+    std::copy(real.begin() + kHeaderBlock, real.begin() + kHeaderBlock + kChunkSize,
+              swapped.begin() + kHeaderBlock + kChunkSize);
+    std::copy(real.begin() + kHeaderBlock + kChunkSize, real.begin() + kHeaderBlock + 2 * kChunkSize,
+              swapped.begin() + kHeaderBlock);
+    const Parsed inOrder = Parse(real), outOfOrder = Parse(swapped);
+    ASSERT_TRUE(outOfOrder.ok);
+    EXPECT_EQ(Rows(outOfOrder.stream), Rows(inOrder.stream));
+}
+
+// One table over record 3 in a one-chunk copy: its Level value byte, its
+// Keywords value and the types of both descriptors, against the event type.
+TEST(EvtxFileEventType, FollowsLevelThenAuditKeywords)
+{
+    constexpr uint64_t kSuccess = 0x0020000000000000ull, kFailure = 0x0010000000000000ull;
+    constexpr uint64_t kClassic = 0x0080000000000000ull;  // what record 3 has
+    struct Case {
+        uint8_t level;
+        uint64_t keywords;
+        uint8_t levelType;  // 0x04 UInt8 as written; 0x00 NullType for no Level
+        uint16_t expected;
+    };
+    const Case cases[] = {
+        {1, kClassic, 0x04, 1},          {2, kSuccess, 0x04, 1},        {3, kClassic, 0x04, 2},
+        {4, kFailure, 0x04, 4},          {5, kClassic, 0x04, 4},        {6, kClassic, 0x04, 4},
+        {255, kClassic, 0x04, 4},        {0, kSuccess, 0x04, 8},        {0, kFailure, 0x04, 16},
+        {0, kSuccess | kFailure, 0x04, 8}, {0, kClassic, 0x04, 0},      {0, 0, 0x04, 0},
+        {2, kSuccess, 0x00, 8},          {2, kFailure, 0x00, 16},       {2, kClassic, 0x00, 0},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> image = RealChunk0();
+        image[kHeaderBlock + kRecord3Level] = c.level;
+        image[kHeaderBlock + kRecord3Descriptors + 2] = c.levelType;
+        PutU64(&image, kHeaderBlock + kRecord3Keywords, c.keywords);
+        const Parsed parsed = Parse(image);
+        ASSERT_TRUE(parsed.ok);
+        const Row row = RowOf(Rows(parsed.stream), 3);
+        EXPECT_EQ(row.type, c.expected) << "level " << int{c.level} << " type " << int{c.levelType}
+                                        << " keywords 0x" << std::hex << c.keywords;
+        EXPECT_EQ(row.eventId, kBootMarker);
+    }
+}
+
+// Record 3's typed values changed in place, size kept: NULL Qualifiers drop
+// the high half; a SYSTEMTIME or a string serves as well as the usual types.
+TEST(EvtxFileValues, ReadsEachValueTypeTheItemsCanHave)
+{
+    struct Case {
+        const char* name;
+        std::function<void(std::vector<uint8_t>*)> patch;
+        Row expected;
+    };
+    const uint32_t record = kHeaderBlock + kRecord3;
+    const uint32_t descriptors = kHeaderBlock + kRecord3Descriptors;
+    const Case cases[] = {
+        {"as written", [](std::vector<uint8_t>*) {}, {3, kBootWritten, kBootWritten, kBootMarker, 4}},
+        {"Qualifiers NULL", [&](std::vector<uint8_t>* image) { (*image)[descriptors + 4 * 4 + 2] = 0x00; },
+         {3, kBootWritten, kBootWritten, 0x1779, 4}},
+        // TimeCreated as a SYSTEMTIME of 2015-06-23 07:00:48 (a Tuesday) laid over
+        // the bytes of Qualifiers and Keywords, whose sizes become 0.
+        {"TimeCreated as SYSTEMTIME",
+         [&](std::vector<uint8_t>* image) {
+             (*image)[descriptors + 4 * 6 + 2] = 0x12;
+             PutU16(image, descriptors + 4 * 4, 0);
+             PutU16(image, descriptors + 4 * 5, 0);
+             PutU16(image, descriptors + 4 * 6, 2 + 8 + 8);
+             const uint16_t when[8] = {2015, 6, 2, 23, 7, 0, 48, 0};
+             std::memcpy(image->data() + record + 0x80, when, sizeof when);
+         },
+         {3, kBootWritten + 3600, kBootWritten, 0x1779, 4}},
+        {"EventID as a string",
+         [&](std::vector<uint8_t>* image) {
+             (*image)[descriptors + 4 * 3 + 2] = 0x01;  // a String of one unit, "7"
+             (*image)[record + 0x7E] = '7';
+             (*image)[record + 0x7F] = 0;
+         },
+         {3, kBootWritten, kBootWritten, 0x80000007, 4}},
+        {"TimeCreated before 1970",
+         [&](std::vector<uint8_t>* image) { PutU64(image, record + 0x8A, 116444736000000000ull - 1); },
+         {3, 0, kBootWritten, kBootMarker, 4}},
+        {"written time past 2106",
+         [&](std::vector<uint8_t>* image) { PutU64(image, record + 0x10, 116444736000000000ull + (1ull << 32) * 10000000); },
+         {3, kBootWritten, 0, kBootMarker, 4}},
+        {"written time at the last second 32 bits hold",
+         [&](std::vector<uint8_t>* image) {
+             PutU64(image, record + 0x10, 116444736000000000ull + ((1ull << 32) - 1) * 10000000 + 9999999);
+         },
+         {3, kBootWritten, 0xFFFFFFFFu, kBootMarker, 4}},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> image = RealChunk0();
+        c.patch(&image);
+        const Parsed parsed = Parse(image);
+        ASSERT_TRUE(parsed.ok) << c.name;
+        EXPECT_EQ(parsed.skipped.records, 0u) << c.name;
+        EXPECT_EQ(RowOf(Rows(parsed.stream), 3), c.expected) << c.name;
+    }
+}
+
+// Binary XML written here: a fragment header and elements with inline names,
+// as a record does without a template.
+struct Xml {
+    std::vector<uint8_t> bytes;
+    uint32_t base;  // chunk offset of bytes[0]
+};
+
+void Raw(Xml* x, std::initializer_list<uint8_t> bytes)
+{
+    x->bytes.insert(x->bytes.end(), bytes);
+}
+
+void Raw32(Xml* x, uint32_t value)
+{
+    x->bytes.resize(x->bytes.size() + 4);
+    PutU32(&x->bytes, x->bytes.size() - 4, value);
+}
+
+// A name stored right after its reference: next offset, hash, count, units, NUL.
+void Name(Xml* x, const std::string& name)
+{
+    Raw32(x, x->base + static_cast<uint32_t>(x->bytes.size()) + 4);
+    Raw32(x, 0);
+    Raw(x, {0, 0, static_cast<uint8_t>(name.size()), 0});
+    for (char c : name)
+        Raw(x, {static_cast<uint8_t>(c), 0});
+    Raw(x, {0, 0});
+}
+
+// A value-text token holding `text`.
+void Text(Xml* x, const std::string& text)
+{
+    Raw(x, {0x05, 0x01, static_cast<uint8_t>(text.size()), 0});
+    for (char c : text)
+        Raw(x, {static_cast<uint8_t>(c), 0});
+}
+
+// An element with at most one attribute (skipped when its value is null)
+// and text content (an empty element when null).
+void Element(Xml* x, const std::string& name, const char* attribute, const char* value,
+             const std::function<void(Xml*)>& content)
+{
+    const bool attributed = attribute && value;
+    Raw(x, {static_cast<uint8_t>(attributed ? 0x41 : 0x01)});
+    const size_t sizeAt = x->bytes.size();
+    Raw32(x, 0);
+    Name(x, name);
+    if (attributed) {
+        const size_t listAt = x->bytes.size();
+        Raw32(x, 0);
+        Raw(x, {0x06});
+        Name(x, attribute);
+        Text(x, value);
+        PutU32(&x->bytes, listAt, static_cast<uint32_t>(x->bytes.size() - listAt - 4));
+    }
+    if (content) {
+        Raw(x, {0x02});
+        content(x);
+        Raw(x, {0x04});
+    } else {
+        Raw(x, {0x03});
+    }
+    PutU32(&x->bytes, sizeAt, static_cast<uint32_t>(x->bytes.size() - sizeAt - 4));
+}
+
+struct Written {
+    const char* eventId;
+    const char* qualifiers;  // null: no attribute
+    const char* level;       // null: no element
+    const char* keywords;
+    const char* systemTime;
+    const char* parent = "System";  // the element that holds the items
+};
+
+// The binary XML of an event written out, for a record at chunk offset `at`.
+std::vector<uint8_t> WrittenEvent(uint32_t at, const Written& w)
+{
+    Xml x{{}, at + 0x18};
+    Raw(&x, {0x0F, 0x01, 0x01, 0x00});
+    const auto text = [](const char* value) { return [value](Xml* x) { Text(x, value); }; };
+    Element(&x, "Event", nullptr, nullptr, [&](Xml* x) {
+        Element(x, w.parent, nullptr, nullptr, [&](Xml* x) {
+            Element(x, "Provider", "Name", "EventLog", nullptr);
+            Element(x, "EventID", "Qualifiers", w.qualifiers, text(w.eventId));
+            if (w.level)
+                Element(x, "Level", nullptr, nullptr, text(w.level));
+            Element(x, "Keywords", nullptr, nullptr, text(w.keywords));
+            Element(x, "TimeCreated", "SystemTime", w.systemTime, nullptr);
+            // What the reader must step over: CDATA, a character reference, a PI.
+            Element(x, "Computer", nullptr, nullptr, [](Xml* x) {
+                Raw(x, {0x07, 0x01, 0x00, 'A', 0, 0x08, 0x41, 0x00, 0x0B, 0x00, 0x00});
+            });
+        });
+        Element(x, "EventData", nullptr, nullptr, [](Xml*) {});
+    });
+    Raw(&x, {0x00});
+    return x.bytes;
+}
+
+// A one-chunk image of records with identifiers 1, 2, ... whose binary XML
+// `bodies` give for their chunk offsets, written at kBootWritten.
+std::vector<uint8_t> ImageOf(const std::vector<std::function<std::vector<uint8_t>(uint32_t)>>& bodies)
+{
+    std::vector<uint8_t> image = RealChunk0();
+    std::fill(image.begin() + kHeaderBlock + kChunkHeader, image.end(), 0);
+    uint32_t at = kChunkHeader;
+    for (size_t i = 0; i < bodies.size(); ++i) {
+        const std::vector<uint8_t> xml = bodies[i](at);
+        const uint32_t size = (0x18 + static_cast<uint32_t>(xml.size()) + 4 + 7) / 8 * 8;
+        const size_t record = kHeaderBlock + at;
+        PutU32(&image, record, 0x2A2A);
+        PutU32(&image, record + 4, size);
+        PutU64(&image, record + 8, i + 1);
+        PutU64(&image, record + 16, 116444736000000000ull + uint64_t{kBootWritten} * 10000000);
+        std::copy(xml.begin(), xml.end(), image.begin() + record + 0x18);
+        PutU32(&image, record + size - 4, size);
+        at += size;
+    }
+    PutU64(&image, kHeaderBlock + 0x18, 1);
+    PutU64(&image, kHeaderBlock + 0x20, bodies.size());
+    PutU32(&image, kHeaderBlock + 0x30, at);
+    return image;
+}
+
+// Records without a template give the same fields from value texts as record
+// 3 gives from its typed values, whatever the texts' forms.
+TEST(EvtxFileWrittenOut, GivesTheFieldsOfItsTemplatedTwin)
+{
+    struct Case {
+        Written w;
+        Row expected;
+    };
+    const Row twin = RowOf(Rows(Parse(RealChunk0()).stream), 3);
+    ASSERT_EQ(twin.eventId, kBootMarker);
+    const Case cases[] = {
+        {{"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48.6250000Z"}, twin},
+        {{"6006", nullptr, "4", "0x80000000000000", "2015-06-23T06:00:48Z"}, {3, kBootWritten, kBootWritten, 0x1776, 4}},
+        {{" 6009 ", "0x8000", " 2 ", "0", "2015-06-23 06:00:48.5"}, {3, kBootWritten, kBootWritten, kBootMarker, 1}},
+        {{"6009", "32768", "0", "0x20000000000000", "1969-12-31T23:59:59Z"}, {3, 0, kBootWritten, kBootMarker, 8}},
+        {{"6009", "32768", nullptr, "4503599627370496", "2106-02-07T06:28:15Z"},  // 0x10000000000000
+         {3, 0xFFFFFFFFu, kBootWritten, kBootMarker, 16}},
+        {{"6009", "32768", "x", "0x20000000000000", "2106-02-07T06:28:16Z"}, {3, 0, kBootWritten, kBootMarker, 8}},
+        {{"", "99999", "4", "0x80000000000000", "2015-02-30T06:00:48Z"}, {3, 0, kBootWritten, 0x869F0000u, 4}},
+        {{"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z", "UserData"}, {3, 0, kBootWritten, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        const auto body = [&](uint32_t at) { return WrittenEvent(at, c.w); };
+        const Parsed parsed = Parse(ImageOf({body, body, body}));
+        ASSERT_TRUE(parsed.ok);
+        EXPECT_EQ(parsed.skipped.records, 0u) << c.w.eventId << " " << c.w.systemTime;
+        EXPECT_EQ(RowOf(Rows(parsed.stream), 3), c.expected) << c.w.eventId << " " << c.w.systemTime;
+    }
+}
+
+// Damage the file-level table over evt-replay cannot count exactly: what is
+// refused, what is skipped whole, and how many records a chunk loses.
+TEST(EvtxFileDamage, KeepsWhatLiesBeforeItAndCountsTheRest)
+{
+    struct Case {
+        const char* name;
+        std::function<void(std::vector<uint8_t>*)> damage;
+        bool accepted;
+        uint32_t records;  // rows read
+        SkippedParts skipped;
+    };
+    const size_t chunk = kHeaderBlock;
+    const Case cases[] = {
+        {"sound", [](std::vector<uint8_t>*) {}, true, kRecordsInChunk0, {0, 0}},
+        {"header only", [](std::vector<uint8_t>* image) { image->resize(kHeaderBlock); }, true, 0, {0, 0}},
+        {"too short for a header", [](std::vector<uint8_t>* image) { image->resize(0x7F); }, false, 0, {0, 0}},
+        {"bad file signature", [](std::vector<uint8_t>* image) { (*image)[3] = 'f'; }, false, 0, {0, 0}},
+        {"major version 2", [](std::vector<uint8_t>* image) { (*image)[0x26] = 2; }, false, 0, {0, 0}},
+        {"file header checksum wrong", [](std::vector<uint8_t>* image) { (*image)[0x7C] ^= 1; }, true,
+         kRecordsInChunk0, {0, 0}},
+        {"chunk checksums wrong",
+         [&](std::vector<uint8_t>* image) {
+             (*image)[chunk + 0x34] ^= 1;
+             (*image)[chunk + 0x7C] ^= 1;
+         },
+         true, kRecordsInChunk0, {0, 0}},
+        {"an all-zero slot, and a partial one, after the chunk",
+         [](std::vector<uint8_t>* image) { image->resize(image->size() + kChunkSize + 1000); }, true,
+         kRecordsInChunk0, {0, 0}},
+        {"a slot cut inside its header",
+         [](std::vector<uint8_t>* image) {
+             const std::vector<uint8_t> head(image->begin() + kHeaderBlock, image->begin() + kHeaderBlock + 0x100);
+             image->insert(image->end(), head.begin(), head.end());
+         },
+         true, kRecordsInChunk0, {1, 0}},
+        {"chunk header size not 128", [&](std::vector<uint8_t>* image) { PutU32(image, chunk + 0x28, 0x1234); },
+         true, 0, {1, 0}},
+        {"free space past the slot", [&](std::vector<uint8_t>* image) { PutU32(image, chunk + 0x30, kChunkSize + 8); },
+         true, 0, {1, 0}},
+        {"free space inside the header", [&](std::vector<uint8_t>* image) { PutU32(image, chunk + 0x30, 0x1FF); },
+         true, 0, {1, 0}},
+        {"definition offset past the chunk",
+         [&](std::vector<uint8_t>* image) { PutU32(image, chunk + kRecord3 + 0x22, 0x20000); }, true, 2,
+         {0, kRecordsInChunk0 - 2}},
+        {"definition offset in the chunk header",
+         [&](std::vector<uint8_t>* image) { PutU32(image, chunk + kRecord3 + 0x22, 0x80); }, true, 2,
+         {0, kRecordsInChunk0 - 2}},
+        {"definition's binary XML unsound",
+         [&](std::vector<uint8_t>* image) { (*image)[chunk + kRecord3Definition + 24 + 4] = 0x77; }, true, 1,
+         {0, kRecordsInChunk0 - 1}},
+        {"definition's element larger than the definition",
+         [&](std::vector<uint8_t>* image) { PutU32(image, chunk + kRecord3Definition + 24 + 7, 0x1000); }, true, 1,
+         {0, kRecordsInChunk0 - 1}},
+        {"inline definition larger than its record",
+         [&](std::vector<uint8_t>* image) { PutU32(image, chunk + kRecord3Definition + 20, 0x1000); }, true, 1,
+         {0, kRecordsInChunk0 - 1}},
+        {"nested BinXml value larger than what is left of the record",
+         [&](std::vector<uint8_t>* image) { PutU16(image, chunk + kRecord3Descriptors + 4 * 19, 139 + 8); }, true,
+         2, {0, kRecordsInChunk0 - 2}},
+        {"value count beyond the record",
+         [&](std::vector<uint8_t>* image) { PutU32(image, chunk + kRecord3 + 0x26, 0x10000); }, true, 2,
+         {0, kRecordsInChunk0 - 2}},
+        {"record 2 bigger than the chunk's records",
+         [&](std::vector<uint8_t>* image) { PutU32(image, chunk + kRecord2 + 4, 0x10000); }, true, 1,
+         {0, kRecordsInChunk0 - 1}},
+        {"record size too small", [&](std::vector<uint8_t>* image) { PutU32(image, chunk + kRecord3 + 4, 0x10); },
+         true, 2, {0, kRecordsInChunk0 - 2}},
+        {"file cut inside record 3", [](std::vector<uint8_t>* image) { image->resize(kHeaderBlock + kRecord3 + 100); },
+         true, 2, {0, kRecordsInChunk0 - 2}},
+        {"file cut inside record 3, chunk header claiming too many to count",
+         [&](std::vector<uint8_t>* image) {
+             PutU64(image, chunk + 0x20, 1ull << 40);
+             image->resize(kHeaderBlock + kRecord3 + 100);
+         },
+         true, 2, {0, 1}},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> image = RealChunk0();
+        c.damage(&image);
+        RecordStream stream;
+        stream.newestFirst.push_back({1, 2});  // a refusal must leave it be
+        SkippedParts skipped{7, 7};
+        std::string error;
+        const bool accepted = ParseEvtxImage(image.data(), image.size(), &stream, &skipped, &error);
+        ASSERT_EQ(accepted, c.accepted) << c.name << ": " << error;
+        if (!accepted) {
+            EXPECT_FALSE(error.empty()) << c.name;
+            EXPECT_EQ(error.find('\n'), std::string::npos) << c.name;
+            EXPECT_EQ(stream.newestFirst.size(), 1u) << c.name;
+            continue;
+        }
+        EXPECT_EQ(stream.newestFirst.size(), c.records) << c.name;
+        EXPECT_EQ(skipped.chunks, c.skipped.chunks) << c.name;
+        EXPECT_EQ(skipped.records, c.skipped.records) << c.name;
+        const std::vector<Row> rows = Rows(stream);
+        for (size_t i = 0; i < rows.size(); ++i)
+            EXPECT_EQ(rows[i].number, c.records - i) << c.name;
+    }
+}
+
+// Damage inside records written out: each ends the chunk's walk there.
+TEST(EvtxFileDamage, UnsoundWrittenOutRecordEndsTheChunk)
+{
+    const Written boot{"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z"};
+    struct Case {
+        const char* name;
+        size_t at;  // offset in the second record's binary XML ...
+        std::vector<uint8_t> bytes;  // ... overwritten with these
+    };
+    // Event starts at 4: token, data size at 5, name offset at 9, inline name at 13.
+    const Case cases[] = {
+        {"name offset past the chunk", 9, {0x00, 0x00, 0x02, 0x00}},
+        {"name longer than its element", 13 + 6, {0xFF, 0x00}},
+        {"element data size past the record", 5, {0xFF, 0xFF, 0x00, 0x00}},
+        {"unknown token in content", 13 + 10 + 2 * 5 + 1, {0x7F}},
+        {"substitution outside a template", 13 + 10 + 2 * 5 + 1, {0x0E}},
+        {"no end of stream", 0, {}},  // the record's last byte of XML is cut off below
+    };
+    for (const Case& c : cases) {
+        const auto good = [&](uint32_t at) { return WrittenEvent(at, boot); };
+        const auto bad = [&](uint32_t at) {
+            std::vector<uint8_t> xml = WrittenEvent(at, boot);
+            if (c.bytes.empty())
+                xml.back() = 0x01;  // an element start where the end of stream was
+            std::copy(c.bytes.begin(), c.bytes.end(), xml.begin() + c.at);
+            return xml;
+        };
+        const Parsed parsed = Parse(ImageOf({good, bad, good}));
+        ASSERT_TRUE(parsed.ok) << c.name;
+        EXPECT_EQ(parsed.stream.newestFirst.size(), 1u) << c.name;
+        EXPECT_EQ(parsed.skipped.chunks, 0u) << c.name;
+        EXPECT_EQ(parsed.skipped.records, 2u) << c.name;
+    }
+}
+
+}  // namespace
