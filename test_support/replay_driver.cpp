@@ -7,7 +7,7 @@
 // every row as read back from the list, and ends the window. Any failure
 // message box is then reported on stderr ("message box: ...") and answered.
 // With --timings it also reports on stderr how long the window took from the
-// end of the scan to shown and to painted, each click's sort, and the close.
+// end of the scan to shown, each click's sort, and the close.
 // With --resources it reports the process's USER and GDI objects, handles and
 // private bytes once shown, after the first click, and before closing. With
 // --close-with it closes the window the way a user would, through the window
