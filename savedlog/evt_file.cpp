@@ -4,12 +4,12 @@
 // place in the file's image.
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <utility>
 
+#include "savedlog/file_bytes.h"
 #include "savedlog/saved_log.h"
 
 namespace {
@@ -29,30 +29,6 @@ struct Ring {
     const uint8_t* data;
     uint32_t size;
 };
-
-// Stores a formatted one-line reason in *error and returns false.
-#if defined(__GNUC__)
-__attribute__((format(printf, 2, 3)))
-#endif
-bool Fail(std::string* error, const char* format, ...)
-{
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    *error = text;
-    return false;
-}
-
-// The dword at `at`, in host order (little-endian, like the file, on every
-// host we build for); records sit at any offset, hence memcpy.
-uint32_t GetU32(const uint8_t* at)
-{
-    uint32_t value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
-}
 
 // Copies `count` bytes (at most the ring's length) from ring offset `pos`,
 // which must lie in [kHeaderSize, size), wrapping as needed. Returns the ring
@@ -139,19 +115,19 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
 {
     const uint8_t* data = image.get();
     if (size < kHeaderSize)
-        return Fail(error, "file is %u bytes, too short for the header", static_cast<unsigned>(size));
+        return FailWithReason(error, "file is %u bytes, too short for the header", static_cast<unsigned>(size));
     if (size > UINT32_MAX)
-        return Fail(error, "file is too large for 32-bit offsets");
+        return FailWithReason(error, "file is too large for 32-bit offsets");
     if (GetU32(data + 4) != kSignature)
-        return Fail(error, "bad header signature");
+        return FailWithReason(error, "bad header signature");
     if (GetU32(data) != kHeaderSize || GetU32(data + 44) != kHeaderSize)
-        return Fail(error, "bad header size %u/%u", GetU32(data), GetU32(data + 44));
+        return FailWithReason(error, "bad header size %u/%u", GetU32(data), GetU32(data + 44));
     if (GetU32(data + 8) != 1 || GetU32(data + 12) != 1)
-        return Fail(error, "unsupported version %u.%u", GetU32(data + 8), GetU32(data + 12));
+        return FailWithReason(error, "unsupported version %u.%u", GetU32(data + 8), GetU32(data + 12));
 
     const Ring ring = {data, static_cast<uint32_t>(size)};
     if (ring.size - kHeaderSize < kEofSize)
-        return Fail(error, "file is %u bytes, too short for the end-of-log record", ring.size);
+        return FailWithReason(error, "file is %u bytes, too short for the end-of-log record", ring.size);
     const auto inRing = [&](uint32_t offset) { return offset >= kHeaderSize && offset < ring.size; };
 
     const uint32_t flags = GetU32(data + 36);
@@ -162,18 +138,18 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
         // The header was not rewritten after the last writes; the end-of-log
         // record was, and it knows the real extent of the records.
         if (!FindEofRecord(ring, end, &end, eof))
-            return Fail(error, "dirty log without an end-of-log record");
+            return FailWithReason(error, "dirty log without an end-of-log record");
         begin = eof[5];
     } else {
         if (!inRing(end))
-            return Fail(error, "end offset 0x%x is outside the file", end);
+            return FailWithReason(error, "end offset 0x%x is outside the file", end);
         if (!ReadEofRecord(ring, end, eof))
-            return Fail(error, "no end-of-log record at end offset 0x%x", end);
+            return FailWithReason(error, "no end-of-log record at end offset 0x%x", end);
     }
     if (eof[6] != end)
-        return Fail(error, "end-of-log record at offset 0x%x gives its offset as 0x%x", end, eof[6]);
+        return FailWithReason(error, "end-of-log record at offset 0x%x gives its offset as 0x%x", end, eof[6]);
     if (!inRing(begin))
-        return Fail(error, "start offset 0x%x is outside the file", begin);
+        return FailWithReason(error, "start offset 0x%x is outside the file", begin);
 
     // Bytes from the oldest record round to the end-of-log record, including
     // any filler at the end of the file: the walk must use up exactly these.
@@ -190,7 +166,7 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
             // Too little room for a record's fixed part: the writer filled the
             // tail of the file and put the next record at the ring's start.
             if (room > left)
-                return Fail(error, "end offset 0x%x lies in the filler at the end of the file", end);
+                return FailWithReason(error, "end offset 0x%x lies in the filler at the end of the file", end);
             left -= room;
             pos = kHeaderSize;
             continue;
@@ -201,9 +177,9 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
             __builtin_prefetch(data + std::min<size_t>(pos + kReadAhead + 64 * line, ring.size - 1));
         const uint32_t length = GetU32(data + pos);
         if (length < kMinRecordSize)
-            return Fail(error, "record at offset 0x%x has length %u", pos, length);
+            return FailWithReason(error, "record at offset 0x%x has length %u", pos, length);
         if (length > left)
-            return Fail(error, "record at offset 0x%x has length %u, past the end of the log", pos, length);
+            return FailWithReason(error, "record at offset 0x%x has length %u, past the end of the log", pos, length);
         // A record that ends at the end of the file leaves pos at ring.size,
         // which the next turn treats as filler of no bytes.
         uint32_t offset = pos;
@@ -215,10 +191,10 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
             record = wrapped.data() + wrapped.size() - length;
         }
         if (GetU32(record + 4) != kSignature)
-            return Fail(error, "record at offset 0x%x has a bad signature", pos);
+            return FailWithReason(error, "record at offset 0x%x has a bad signature", pos);
         const uint32_t trailing = GetU32(record + length - 4);
         if (trailing != length)
-            return Fail(error, "record at offset 0x%x has length %u but trailing length %u", pos, length,
+            return FailWithReason(error, "record at offset 0x%x has length %u but trailing length %u", pos, length,
                         trailing);
         spans.push_back({offset, length});
         left -= length;

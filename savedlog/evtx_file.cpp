@@ -5,12 +5,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <vector>
 
+#include "savedlog/file_bytes.h"
 #include "savedlog/saved_log.h"
 
 #if defined(__linux__)
@@ -135,45 +135,6 @@ std::array<PlanSlot, kPlanSlots> planSlots;
 std::array<Plan, kPlanSlots> plans;
 uint32_t planCount = 0;
 uint64_t planGeneration = 0;
-
-// Stores a formatted one-line reason in *error and returns false.
-#if defined(__GNUC__)
-__attribute__((format(printf, 2, 3)))
-#endif
-bool Fail(std::string* error, const char* format, ...)
-{
-    char text[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    *error = text;
-    return false;
-}
-
-// Little-endian reads at any alignment; our hosts are little-endian too.
-uint16_t GetU16(const uint8_t* at)
-{
-    uint16_t value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
-}
-uint32_t GetU32(const uint8_t* at)
-{
-    uint32_t value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
-}
-uint64_t GetU64(const uint8_t* at)
-{
-    uint64_t value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
-}
-void PutU32(uint8_t* at, uint32_t value)
-{
-    std::memcpy(at, &value, sizeof value);
-}
 
 // Whether `count` bytes lie at `at` before `end`; `at` never passes `end`.
 bool Has(uint32_t at, uint32_t end, uint32_t count)
@@ -868,16 +829,16 @@ bool ParseEvtxImage(const uint8_t* data, size_t size, RecordStream* stream, Skip
                     std::string* error)
 {
     if (size < kFileHeaderFields)
-        return Fail(error, "file is %u bytes, too short for an .evtx header", static_cast<unsigned>(size));
+        return FailWithReason(error, "file is %u bytes, too short for an .evtx header", static_cast<unsigned>(size));
     if (std::memcmp(data, kFileSignature, sizeof kFileSignature) != 0)
-        return Fail(error, "bad .evtx file signature");
+        return FailWithReason(error, "bad .evtx file signature");
     if (GetU16(data + kMajorVersionAt) != kMajorVersion)
-        return Fail(error, "unsupported .evtx version %u.%u", GetU16(data + kMajorVersionAt),
+        return FailWithReason(error, "unsupported .evtx version %u.%u", GetU16(data + kMajorVersionAt),
                     GetU16(data + kMajorVersionAt - 2));
     // Each record becomes 64 bytes and takes at least 32: offsets into the
     // records stay below 4 GiB.
     if (size > UINT32_MAX / 2)
-        return Fail(error, "file is too large for an event log file");
+        return FailWithReason(error, "file is too large for an event log file");
 
     *skipped = SkippedParts{};
     const size_t slots = size > kFileHeaderBlock ? (size - kFileHeaderBlock + kChunkSize - 1) / kChunkSize : 0;
