@@ -10,11 +10,14 @@
 
 #include "savedlog/record_stream.h"
 
-// What a reader passed over in a damaged file: chunks whose header is
-// unsound, and records lost to an unsound record or the file's end.
+// What a reader made of the damage in a file: chunks whose header is unsound
+// (their records are still looked for), records lost to damage or to the
+// file's end, and records read past damage, which a reader that stops at the
+// first unsound record would have lost.
 struct SkippedParts {
     uint32_t chunks = 0;
     uint32_t records = 0;
+    uint32_t recovered = 0;
 };
 
 // Reads a legacy .evt image (its ring unrolled, newest record first) into
@@ -45,5 +48,6 @@ bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped,
 // The same, with every record copied into stream->bytes and the file let go.
 bool LoadSavedLogCopied(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error);
 
-// "skipped 2 damaged chunks and 17 records", or "" when nothing was skipped.
+// "damaged: 2 chunk headers unsound, 17 records lost, 114 records recovered",
+// naming only the counts that are not 0; "" for a sound file.
 std::string SkippedPartsText(const SkippedParts& skipped);

@@ -75,11 +75,21 @@ bool LoadSavedLogCopied(const char* path, RecordStream* stream, SkippedParts* sk
 
 std::string SkippedPartsText(const SkippedParts& skipped)
 {
-    if (skipped.chunks == 0 && skipped.records == 0)
-        return "";
-    char text[96];
-    std::snprintf(text, sizeof text, "skipped %u damaged chunk%s and %u record%s", skipped.chunks,
-                  skipped.chunks == 1 ? "" : "s", skipped.records, skipped.records == 1 ? "" : "s");
+    struct Part {
+        uint32_t count;
+        const char* one;
+        const char* many;
+    };
+    const Part parts[] = {{skipped.chunks, "chunk header unsound", "chunk headers unsound"},
+                          {skipped.records, "record lost", "records lost"},
+                          {skipped.recovered, "record recovered", "records recovered"}};
+    std::string text;
+    for (const Part& part : parts) {
+        if (part.count == 0)
+            continue;
+        text += text.empty() ? "damaged: " : ", ";
+        text += std::to_string(part.count) + " " + (part.count == 1 ? part.one : part.many);
+    }
     return text;
 }
 

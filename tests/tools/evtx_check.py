@@ -17,12 +17,11 @@ records with the boot and stop IDs, newest identifier first, become the rows
 summer time.
 
 On a damaged file evt-replay must exit 0 and say on stderr exactly one line,
-"evt-replay: FILE: skipped N damaged chunk(s) and M record(s)", where N counts
+"evt-replay: FILE: damaged: N chunk header(s) unsound, M record(s) lost, K
+record(s) recovered", naming only the counts that are not 0, where N counts
 the chunks whose header is unsound (one the file's end cuts included; an
-all-zero slot is empty, not damaged) and M, for each chunk whose walk ends
-early at an unsound record or the file's end, its header's last identifier
-less that record's identifier plus one (the records of an unsound chunk are
-not counted). A file that is sound, however odd, leaves stderr empty.
+all-zero slot is empty, not damaged), M the records lost to damage and K
+those read past it. A file that is sound, however odd, leaves stderr empty.
 """
 import calendar
 import os
@@ -108,10 +107,12 @@ def expected_rows(reference, kept, written=None):
     return marker_rows(markers)
 
 
-def skipped_line(path, chunks, records):
-    """evt-replay's line for what it skipped, worded as SkippedPartsText words it."""
-    return "evt-replay: %s: skipped %d damaged chunk%s and %d record%s" % (
-        path, chunks, "" if chunks == 1 else "s", records, "" if records == 1 else "s")
+def skipped_line(path, chunks, records, recovered=0):
+    """evt-replay's line for what damage made it pass over and recover, worded as SkippedPartsText words it."""
+    parts = [(chunks, "chunk header unsound", "chunk headers unsound"), (records, "record lost", "records lost"),
+             (recovered, "record recovered", "records recovered")]
+    return "evt-replay: %s: damaged: %s" % (path, ", ".join(
+        "%d %s" % (count, one if count == 1 else many) for count, one, many in parts if count))
 
 
 def replay_problems(replay, path, expected, stderr_lines):
