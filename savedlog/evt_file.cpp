@@ -105,13 +105,80 @@ bool FindEofRecord(const Ring& ring, uint32_t hint, uint32_t* pos, uint32_t fiel
     return false;
 }
 
+// The length of the sound record at ring offset `pos`, where at least the
+// fixed part of a record fits before the end of the file and `left` bytes of
+// the log remain: a length of at least the fixed part and at most `left`,
+// the signature, and the same length trailing it, read round the ring's end
+// when the record wraps. 0 otherwise.
+uint32_t SoundRecordAt(const Ring& ring, uint32_t pos, uint32_t left)
+{
+    const uint8_t* at = ring.data + pos;
+    // The signature first: it alone rules out nearly every offset a search tries.
+    if (GetU32(at + 4) != kSignature)
+        return 0;
+    const uint32_t length = GetU32(at);
+    if (length < kMinRecordSize || length > left)
+        return 0;
+    uint8_t trailing[4];
+    const uint32_t room = ring.size - pos;
+    const uint32_t back = length - 4;  // where the trailing length lies in the record
+    if (length <= room)
+        std::memcpy(trailing, at + back, 4);
+    else
+        RingCopy(ring, back < room ? pos + back : kHeaderSize + (back - room), 4, trailing);
+    return GetU32(trailing) == length ? length : 0;
+}
+
+// Where the walk of a ring starts and how far it may go: from the oldest
+// record to the end-of-log record when one is found that knows its place,
+// else once round the ring from where the header last saw the oldest record.
+struct Extent {
+    uint32_t begin;
+    uint32_t length;
+    bool known;
+    uint32_t oldestNumber, nextNumber;  // known: the oldest record's number, and the next one's
+};
+
+// The extent of the records in the ring, by the end-of-log record, which is
+// rewritten after every write and knows the oldest record's offset and its
+// own: where a clean header says it is, else found by a search from there.
+Extent FindExtent(const Ring& ring, const uint8_t* header)
+{
+    const auto inRing = [&](uint32_t offset) { return offset >= kHeaderSize && offset < ring.size; };
+    const uint32_t headerBegin = GetU32(header + 16), headerEnd = GetU32(header + 20);
+    uint32_t eof[10];
+    uint32_t end = headerEnd;
+    // A clean header says where the record is; a dirty one only hints.
+    const bool clean = !(GetU32(header + 36) & kFlagDirty);
+    const bool whereSaid = clean && inRing(end) && ReadEofRecord(ring, end, eof);
+    if ((whereSaid || FindEofRecord(ring, end, &end, eof)) && eof[6] == end && inRing(eof[5])) {
+        const uint32_t begin = eof[5];
+        const uint32_t length = end >= begin ? end - begin : (ring.size - begin) + (end - kHeaderSize);
+        return {begin, length, true, eof[8], eof[7]};
+    }
+    return {inRing(headerBegin) ? headerBegin : kHeaderSize, ring.size - kHeaderSize, false, 0, 0};
+}
+
 }  // namespace
 
 // Lists a .evt image's records newest first, in place in `image`, which the stream
 // shares; only a record that wraps round the ring is copied, into stream->bytes.
-// A bad image gives false, a one-line reason, and no change.
+// A file that is no .evt log gives false, a one-line reason, and no change;
+// damage inside one is read round and counted in *skipped.
+//
+// How the ring is searched past damage, and why that takes no stale record:
+// with the end-of-log record found, the walk covers only the bytes from the
+// oldest record to it, all of them the live log's (the writer drops the
+// oldest records before it writes over them), and a record found past
+// damage must number above the last one taken, so that an old record held in
+// another's data is not taken either. Without it the extent is unknown: the
+// walk goes once round the ring from the header's start offset, every record
+// must number above the one before, and it ends at the first that does not,
+// or at an end-of-log record: what an earlier pass left numbers below what
+// has overwritten it. Candidates are tried at every dword past damage, so
+// the search looks at each byte of the ring a bounded number of times.
 bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, RecordStream* stream,
-                          std::string* error)
+                          SkippedParts* skipped, std::string* error)
 {
     const uint8_t* data = image.get();
     if (size < kHeaderSize)
@@ -128,45 +195,37 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
     const Ring ring = {data, static_cast<uint32_t>(size)};
     if (ring.size - kHeaderSize < kEofSize)
         return FailWithReason(error, "file is %u bytes, too short for the end-of-log record", ring.size);
-    const auto inRing = [&](uint32_t offset) { return offset >= kHeaderSize && offset < ring.size; };
-
-    const uint32_t flags = GetU32(data + 36);
-    uint32_t begin = GetU32(data + 16);
-    uint32_t end = GetU32(data + 20);
-    uint32_t eof[10];
-    if (flags & kFlagDirty) {
-        // The header was not rewritten after the last writes; the end-of-log
-        // record was, and it knows the real extent of the records.
-        if (!FindEofRecord(ring, end, &end, eof))
-            return FailWithReason(error, "dirty log without an end-of-log record");
-        begin = eof[5];
-    } else {
-        if (!inRing(end))
-            return FailWithReason(error, "end offset 0x%x is outside the file", end);
-        if (!ReadEofRecord(ring, end, eof))
-            return FailWithReason(error, "no end-of-log record at end offset 0x%x", end);
-    }
-    if (eof[6] != end)
-        return FailWithReason(error, "end-of-log record at offset 0x%x gives its offset as 0x%x", end, eof[6]);
-    if (!inRing(begin))
-        return FailWithReason(error, "start offset 0x%x is outside the file", begin);
-
-    // Bytes from the oldest record round to the end-of-log record, including
-    // any filler at the end of the file: the walk must use up exactly these.
-    const uint32_t extent = end >= begin ? end - begin : (ring.size - begin) + (end - kHeaderSize);
-    std::vector<uint8_t> wrapped;  // records split by the end of the file, each made whole
+    const Extent extent = FindExtent(ring, data);
+    // Records lost to damage before the record numbered `number`: those
+    // numbered in between, where the numbers say, and at least one.
+    const uint32_t plausibleGap = (ring.size - kHeaderSize) / kMinRecordSize;
+    uint32_t newest = 0;  // the number of the last record taken
     std::vector<RecordSpan> spans;
-    spans.reserve(extent / kMinRecordSize);
+    const auto lostBefore = [&](uint32_t number) {
+        if (spans.empty() && !extent.known)
+            return 1u;
+        const uint32_t gap = number - (spans.empty() ? extent.oldestNumber : newest + 1);
+        return gap >= 1 && gap < plausibleGap ? gap : 1u;
+    };
 
-    uint32_t pos = begin;
-    uint32_t left = extent;
+    std::vector<uint8_t> wrapped;  // records split by the end of the file, each made whole
+    spans.reserve(extent.length / kMinRecordSize);
+    SkippedParts damage;
+    bool searching = false, damaged = false;
+
+    uint32_t pos = extent.begin;
+    uint32_t left = extent.length;
     while (left > 0) {
         const uint32_t room = ring.size - pos;
         if (room < kMinRecordSize) {
             // Too little room for a record's fixed part: the writer filled the
             // tail of the file and put the next record at the ring's start.
-            if (room > left)
-                return FailWithReason(error, "end offset 0x%x lies in the filler at the end of the file", end);
+            // An end-of-log record it names inside that filler, not at its
+            // start, is out of place, and what it hides is lost.
+            if (room >= left) {
+                searching = searching || room > left;
+                break;
+            }
             left -= room;
             pos = kHeaderSize;
             continue;
@@ -175,36 +234,49 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
         // for those a page ahead lets the waits overlap.
         for (size_t line = 0; line < kReadAheadLines; ++line)
             __builtin_prefetch(data + std::min<size_t>(pos + kReadAhead + 64 * line, ring.size - 1));
-        const uint32_t length = GetU32(data + pos);
-        if (length < kMinRecordSize)
-            return FailWithReason(error, "record at offset 0x%x has length %u", pos, length);
-        if (length > left)
-            return FailWithReason(error, "record at offset 0x%x has length %u, past the end of the log", pos, length);
+        uint32_t eof[10];
+        if (!extent.known && ReadEofRecord(ring, pos, eof))
+            break;
+        const uint32_t length = SoundRecordAt(ring, pos, left);
+        const uint32_t number = length ? GetU32(data + pos + 8) : 0;
+        const bool rises = spans.empty() || number > newest;
+        if (length && !rises && !extent.known)
+            break;  // an earlier pass
+        if (!length || (!rises && searching)) {
+            damaged = true;
+            searching = true;
+            const uint32_t step = std::min<uint32_t>(4, left);
+            pos += step;
+            left -= step;
+            continue;
+        }
+        if (searching)
+            damage.records += lostBefore(number);
+        searching = false;
+        damage.recovered += damaged;
         // A record that ends at the end of the file leaves pos at ring.size,
         // which the next turn treats as filler of no bytes.
         uint32_t offset = pos;
         uint32_t next = pos + length;
-        const uint8_t* record = data + pos;
         if (length > room) {
             offset = ring.size + static_cast<uint32_t>(wrapped.size());
             next = RingAppend(ring, pos, length, &wrapped);
-            record = wrapped.data() + wrapped.size() - length;
         }
-        if (GetU32(record + 4) != kSignature)
-            return FailWithReason(error, "record at offset 0x%x has a bad signature", pos);
-        const uint32_t trailing = GetU32(record + length - 4);
-        if (trailing != length)
-            return FailWithReason(error, "record at offset 0x%x has length %u but trailing length %u", pos, length,
-                        trailing);
         spans.push_back({offset, length});
+        newest = number;
         left -= length;
         pos = next;
     }
+    if (searching && extent.known)
+        damage.records += lostBefore(extent.nextNumber);  // damage up to the end-of-log record
+    if (!extent.known)
+        ++damage.records;  // the end of the log, and what its last write held
 
     std::reverse(spans.begin(), spans.end());
     stream->bytes.swap(wrapped);
     stream->newestFirst.swap(spans);
     stream->image = std::move(image);
     stream->imageSize = ring.size;
+    *skipped = damage;
     return true;
 }

@@ -33,6 +33,12 @@ inline void PutU32(uint8_t* at, uint32_t value)
     std::memcpy(at, &value, sizeof value);
 }
 
+// Whether `count` bytes lie at `at` before `end`; `at` never passes `end`.
+inline bool Has(uint32_t at, uint32_t end, uint32_t count)
+{
+    return end - at >= count;
+}
+
 // Stores a formatted one-line reason in *error and returns false.
 #if defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))

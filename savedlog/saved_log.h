@@ -21,13 +21,15 @@ struct SkippedParts {
 };
 
 // Reads a legacy .evt image (its ring unrolled, newest record first) into
-// `stream`, copying it. False with a one-line reason in *error, and `stream`
-// unchanged, when it is not such a log.
-bool ParseEvtImage(const uint8_t* data, size_t size, RecordStream* stream, std::string* error);
+// `stream`, copying it. Damage inside is read round and counted in *skipped;
+// false with a one-line reason in *error, and `stream` unchanged, only when
+// the image is not such a log.
+bool ParseEvtImage(const uint8_t* data, size_t size, RecordStream* stream, SkippedParts* skipped,
+                   std::string* error);
 // The same, with the records left in place in the image, which the stream
 // shares: only a record that wraps round the end of the ring is copied.
 bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, RecordStream* stream,
-                          std::string* error);
+                          SkippedParts* skipped, std::string* error);
 
 // Reads a .evtx image into `stream`, each record turned into an
 // EVENTLOGRECORD, newest first by record identifier. Damage is read round,
@@ -37,7 +39,8 @@ bool ParseEvtxImage(const uint8_t* data, size_t size, RecordStream* stream, Skip
                     std::string* error);
 
 // Reads an image of either kind, chosen by its signature, in place where the
-// reader can. False with a one-line reason when it is neither.
+// reader can, counting its damage in *skipped. False with a one-line reason
+// when it is neither.
 bool ParseSavedLogImage(std::shared_ptr<const uint8_t> image, size_t size, RecordStream* stream,
                         SkippedParts* skipped, std::string* error);
 

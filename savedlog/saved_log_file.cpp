@@ -44,10 +44,11 @@ constexpr char kEvtxSignature[8] = {'E', 'l', 'f', 'F', 'i', 'l', 'e', '\0'};
 
 // Parses the image at `data` in place, then copies it, so that the caller's
 // bytes need not outlive the stream.
-bool ParseEvtImage(const uint8_t* data, size_t size, RecordStream* stream, std::string* error)
+bool ParseEvtImage(const uint8_t* data, size_t size, RecordStream* stream, SkippedParts* skipped,
+                   std::string* error)
 {
     const std::shared_ptr<const uint8_t> borrowed(data, [](const uint8_t*) {});
-    if (!ParseEvtImageInPlace(borrowed, size, stream, error))
+    if (!ParseEvtImageInPlace(borrowed, size, stream, skipped, error))
         return false;
     CopyImageIntoBytes(stream);
     return true;
@@ -58,10 +59,9 @@ bool ParseEvtImage(const uint8_t* data, size_t size, RecordStream* stream, std::
 bool ParseSavedLogImage(std::shared_ptr<const uint8_t> image, size_t size, RecordStream* stream,
                         SkippedParts* skipped, std::string* error)
 {
-    *skipped = SkippedParts{};
     if (size >= sizeof kEvtxSignature && std::memcmp(image.get(), kEvtxSignature, sizeof kEvtxSignature) == 0)
         return ParseEvtxImage(image.get(), size, stream, skipped, error);
-    return ParseEvtImageInPlace(std::move(image), size, stream, error);
+    return ParseEvtImageInPlace(std::move(image), size, stream, skipped, error);
 }
 
 // Loads the file at `path` in place, then copies its image into the stream.

@@ -14,9 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     SilenceMessageBoxes(true);
     EventLogScript script;
+    SkippedParts skipped;
     std::string error;
     // In place, as evt-replay reads: the input outlives the replay.
-    if (!ParseEvtImageInPlace({data, [](const uint8_t*) {}}, size, &script, &error))
+    if (!ParseEvtImageInPlace({data, [](const uint8_t*) {}}, size, &script, &skipped, &error))
         return 0;
     LoadEventLogScript(std::move(script));
     ClearRecordedMessageBoxes();

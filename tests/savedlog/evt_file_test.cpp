@@ -322,14 +322,16 @@ TEST(EvtFileSynthetic, UnrollsEveryRingLayoutNewestFirst)
             script.newestFirst = {{0, 4}};
             script.openError = 5;
             script.failingRead = 2;
+            SkippedParts skipped{7, 7, 7};
             std::string error;
-            ASSERT_TRUE(ParseEvtImage(log.image.data(), log.image.size(), &script, &error)) << error;
+            ASSERT_TRUE(ParseEvtImage(log.image.data(), log.image.size(), &script, &skipped, &error)) << error;
+            EXPECT_EQ(SkippedPartsText(skipped), "");
             EXPECT_EQ(script.openError, 5u);
             EXPECT_EQ(script.failingRead, 2u);
             ASSERT_EQ(script.newestFirst.size(), c.sizes.size());
             EventLogScript inPlace;
             ASSERT_TRUE(ParseEvtImageInPlace({log.image.data(), [](const uint8_t*) {}}, log.image.size(), &inPlace,
-                                             &error)) << error;
+                                             &skipped, &error)) << error;
             ASSERT_EQ(inPlace.newestFirst.size(), c.sizes.size());
             int copied = 0;
             size_t copiedBytes = 0;
@@ -361,9 +363,8 @@ struct BadCase {
     bool wholeMessage = false;  // ... or, when set, all of it
 };
 
-// Each spoils the "record split across the end" log (or builds its own):
-// records at 0x190, 0x1d8 (its last 8 bytes at 0x30), 0x38 and 0x90, and the
-// end-of-log record at 0xd0.
+// Files that are no .evt log at all, made from the "record split across the
+// end" log.
 const BadCase kBadCases[] = {
     {"empty file", [](Log* l) { l->image.clear(); }, "too short"},
     {"shorter than the header", [](Log* l) { l->image.resize(0x2c); }, "too short"},
@@ -373,41 +374,6 @@ const BadCase kBadCases[] = {
     {"wrong header size at the start", [](Log* l) { PutU32(&l->image, 0, 0x34); }, "bad header size 52/48"},
     {"wrong version", [](Log* l) { PutU32(&l->image, 8, 2); }, "version"},
     {"wrong minor version", [](Log* l) { PutU32(&l->image, 12, 2); }, "unsupported version 1.2"},
-    {"start outside the file", [](Log* l) { PutU32(&l->image, 16, 0x10); }, "start offset 0x10"},
-    {"end outside the file", [](Log* l) { PutU32(&l->image, 20, 0x400); }, "end offset 0x400"},
-    {"record length 0", [](Log* l) { PutU32(&l->image, 0x190, 0); }, "record at offset 0x190 has length 0", true},
-    {"record length below 0x38", [](Log* l) { PutU32(&l->image, 0x190, 0x34); },
-     "record at offset 0x190 has length 52", true},
-    {"record length past the ring", [](Log* l) { PutU32(&l->image, 0x38, 0x1000); }, "0x38 has length 4096,"},
-    {"last record overruns the end", [](Log* l) { PutU32(&l->image, 0x90, 0x44); }, "0x90 has length 68,"},
-    {"record signature", [](Log* l) { PutU32(&l->image, 0x1d8 + 4, 0); }, "0x1d8 has a bad signature"},
-    {"wrapped trailing length", [](Log* l) { PutU32(&l->image, 0x34, 0x64); }, "trailing length 100"},
-    {"no end-of-log record", [](Log* l) { PutU32(&l->image, 0xd0 + 4, 0); }, "no end-of-log record"},
-    {"end-of-log record with a wrong third marker", [](Log* l) { PutU32(&l->image, 0xd0 + 12, 0); },
-     "no end-of-log record"},
-    {"end-of-log record without its closing length", [](Log* l) { PutU32(&l->image, 0xd0 + 36, 0); },
-     "no end-of-log record"},
-    {"dirty, no end-of-log record",
-     [](Log* l) {
-         PutU32(&l->image, 36, 1);
-         PutU32(&l->image, 0xd0 + 16, 0);
-     },
-     "without an end-of-log record"},
-    {"end-of-log record names another offset",
-     [](Log* l) {
-         PutU32(&l->image, 36, 1);
-         PutU32(&l->image, 0xd0 + 24, 0xd4);
-     },
-     "gives its offset as 0xd4"},
-    {"truncated inside the split record", [](Log* l) { l->image.resize(0x200); }, "offset 0x30 has length"},
-    {"end inside the filler",
-     [](Log* l) {
-         *l = BuildLog(0x230, 0x190, {0x70, 0x40});  // filler from 0x200
-         std::memmove(&l->image[0x208], &l->image[l->end], 0x28);
-         PutU32(&l->image, 0x208 + 24, 0x208);
-         PutU32(&l->image, 20, 0x208);
-     },
-     "lies in the filler"},
 };
 
 // Each bad image fails for the reason planted, in one line, and the script
@@ -421,8 +387,9 @@ TEST(EvtFileSynthetic, RejectsBadImagesWithAReasonAndNoChange)
         EventLogScript script;
         script.bytes = {1, 2, 3, 4};
         script.newestFirst = {{0, 4}};
+        SkippedParts skipped;
         std::string error;
-        EXPECT_FALSE(ParseEvtImage(log.image.data(), log.image.size(), &script, &error));
+        EXPECT_FALSE(ParseEvtImage(log.image.data(), log.image.size(), &script, &skipped, &error));
         if (c.wholeMessage)
             EXPECT_EQ(error, c.reason);
         else
@@ -430,6 +397,110 @@ TEST(EvtFileSynthetic, RejectsBadImagesWithAReasonAndNoChange)
         EXPECT_EQ(error.find('\n'), std::string::npos) << "error: " << error;
         EXPECT_EQ(script.bytes, (std::vector<uint8_t>{1, 2, 3, 4}));
         EXPECT_EQ(script.newestFirst.size(), 1u);
+    }
+}
+
+// Damage inside a ring: every sound record is read, newest first, intact,
+// and what was lost and recovered is counted. Most spoil the "record split
+// across the end" log: records 1 at 0x190, 2 at 0x1d8 (its last 8 bytes at
+// 0x30), 3 at 0x38 and 4 at 0x90, and the end-of-log record at 0xd0.
+TEST(EvtFileSynthetic, ReadsEverySoundRecordOfADamagedRing)
+{
+    struct Case {
+        const char* name;
+        void (*spoil)(Log*);
+        std::vector<uint32_t> kept;  // record numbers, newest first
+        SkippedParts skipped;
+    };
+    const Case cases[] = {
+        {"first record's length 0", [](Log* l) { PutU32(&l->image, 0x190, 0); }, {4, 3, 2}, {0, 1, 3}},
+        {"first record's length below 0x38", [](Log* l) { PutU32(&l->image, 0x190, 0x34); }, {4, 3, 2}, {0, 1, 3}},
+        {"a length past the ring", [](Log* l) { PutU32(&l->image, 0x38, 0x1000); }, {4, 2, 1}, {0, 1, 1}},
+        {"the last record overruns the end-of-log record", [](Log* l) { PutU32(&l->image, 0x90, 0x44); }, {3, 2, 1},
+         {0, 1, 0}},
+        {"a split record's signature", [](Log* l) { PutU32(&l->image, 0x1d8 + 4, 0); }, {4, 3, 1}, {0, 1, 2}},
+        {"a split record's trailing length, past the ring's end", [](Log* l) { PutU32(&l->image, 0x34, 0x64); },
+         {4, 3, 1}, {0, 1, 2}},
+        {"two records in a row", [](Log* l) {
+             PutU32(&l->image, 0x1d8, 0);
+             PutU32(&l->image, 0x38 + 4, 0);
+         },
+         {4, 1}, {0, 2, 1}},
+        {"past damage, a record not above the last taken",
+         [](Log* l) {
+             PutU32(&l->image, 0x1d8 + 4, 0);
+             PutU32(&l->image, 0x38 + 8, 1);  // record 3 numbered 1
+         },
+         {4, 1}, {0, 2, 1}},
+        {"truncated inside the split record", [](Log* l) { l->image.resize(0x200); }, {4, 3, 1}, {0, 1, 2}},
+        // The header's offsets are hints: the end-of-log record knows the extent.
+        {"start outside the file", [](Log* l) { PutU32(&l->image, 16, 0x10); }, {4, 3, 2, 1}, {0, 0, 0}},
+        {"end outside the file", [](Log* l) { PutU32(&l->image, 20, 0x400); }, {4, 3, 2, 1}, {0, 0, 0}},
+        // Without an end-of-log record the walk goes once round from the
+        // header's start, and the log's last write counts as lost.
+        {"no end-of-log record", [](Log* l) { PutU32(&l->image, 0xd0 + 4, 0); }, {4, 3, 2, 1}, {0, 1, 0}},
+        {"end-of-log record with a wrong third marker", [](Log* l) { PutU32(&l->image, 0xd0 + 12, 0); },
+         {4, 3, 2, 1}, {0, 1, 0}},
+        {"end-of-log record without its closing length", [](Log* l) { PutU32(&l->image, 0xd0 + 36, 0); },
+         {4, 3, 2, 1}, {0, 1, 0}},
+        {"dirty, no end-of-log record",
+         [](Log* l) {
+             PutU32(&l->image, 36, 1);
+             PutU32(&l->image, 0xd0 + 16, 0);
+         },
+         {4, 3, 2, 1}, {0, 1, 0}},
+        {"dirty, no end-of-log record, the first record's length 0",
+         [](Log* l) {
+             PutU32(&l->image, 36, 1);
+             PutU32(&l->image, 0xd0 + 16, 0);
+             PutU32(&l->image, 0x190, 0);
+         },
+         {4, 3, 2}, {0, 2, 3}},
+        {"dirty, an end-of-log record that names another offset",
+         [](Log* l) {
+             PutU32(&l->image, 36, 1);
+             PutU32(&l->image, 0xd0 + 24, 0xd4);
+         },
+         {4, 3, 2, 1}, {0, 1, 0}},
+        // Record 2 after 4: where the numbers fall back lies an earlier pass.
+        {"dirty, no end-of-log record, then an earlier pass's record and a later one",
+         [](Log* l) {
+             *l = BuildLog(0x230, 0x30, {0x40, 0x40, 0x40, 0x40});
+             PutU32(&l->image, 36, 1);
+             PutU32(&l->image, l->end + 4, 0);
+             const std::vector<uint8_t> earlier = MakeRecord(2, 0x40), later = MakeRecord(9, 0x40);
+             std::copy(earlier.begin(), earlier.end(), l->image.begin() + l->end + 0x28);
+             std::copy(later.begin(), later.end(), l->image.begin() + l->end + 0x68);
+         },
+         {4, 3, 2, 1}, {0, 1, 0}},
+        {"end-of-log record inside the filler at the end of the file",
+         [](Log* l) {
+             *l = BuildLog(0x230, 0x190, {0x70, 0x40});  // filler from 0x200
+             std::memmove(&l->image[0x208], &l->image[l->end], 0x28);
+             PutU32(&l->image, 0x208 + 24, 0x208);
+             PutU32(&l->image, 20, 0x208);
+         },
+         {1}, {0, 1, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Log log = BuildLog(0x230, 0x190, {0x48, 0x60, 0x58, 0x40});
+        c.spoil(&log);
+        EventLogScript script;
+        SkippedParts skipped{7, 7, 7};
+        std::string error;
+        ASSERT_TRUE(ParseEvtImage(log.image.data(), log.image.size(), &script, &skipped, &error)) << error;
+        std::vector<uint32_t> numbers;
+        for (const RecordSpan& span : script.newestFirst) {
+            const uint32_t number = Field(script, span, 8);
+            numbers.push_back(number);
+            ASSERT_LE(size_t{span.offset} + span.size, script.bytes.size());
+            const std::vector<uint8_t> got(script.bytes.begin() + span.offset,
+                                           script.bytes.begin() + span.offset + span.size);
+            EXPECT_EQ(got, MakeRecord(number, span.size)) << "record " << number;
+        }
+        EXPECT_EQ(numbers, c.kept);
+        EXPECT_EQ(SkippedPartsText(skipped), SkippedPartsText(c.skipped));
     }
 }
 

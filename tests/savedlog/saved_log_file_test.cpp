@@ -119,8 +119,9 @@ TEST(SavedLogFile, LoadsFilesOfEverySizeRoundAHugePageByteForByte)
         SCOPED_TRACE(c.name);
         const std::vector<uint8_t> image = LinearLog(c.fileSize, c.recordSize, c.slack);
         EventLogScript expected;
+        SkippedParts damage;
         std::string error;
-        ASSERT_TRUE(ParseEvtImage(image.data(), image.size(), &expected, &error)) << error;
+        ASSERT_TRUE(ParseEvtImage(image.data(), image.size(), &expected, &damage, &error)) << error;
         ASSERT_GT(expected.newestFirst.size(), 10u);
         const std::string path = WriteTemporaryFile(image);
         ASSERT_FALSE(path.empty());

@@ -149,7 +149,8 @@ def check_damaged(replay, sample):
                 problems.append("%s: the table says its rows %s the sound file's, but they %s" % (
                     case.name, "differ from" if case.changes_rows else "equal",
                     "do not" if case.changes_rows else "differ"))
-            stderr = [skipped_line(path, case.chunks, case.records)] if case.chunks or case.records else []
+            damaged = case.chunks or case.records or case.recovered
+            stderr = [skipped_line(path, case.chunks, case.records, case.recovered)] if damaged else []
             problems += ["%s: %s" % (case.name, p) for p in replay_problems(replay, path, expected, stderr)]
     return problems, len(table)
 

@@ -4,14 +4,17 @@ must make of it.
 
     evtx_damage.py SAMPLE.evtx OUTDIR   writes one file per case into OUTDIR and
                                         prints its name, the records kept and
-                                        what must be reported skipped
+                                        what must be reported
 
 Each case knows the identifiers of the records that survive it (in file
-order, repeated where a chunk is held twice) and what a reader must count as
-skipped: chunks whose header is unsound, and records lost to an unsound
-record or to the file's end, counted from that record to the last identifier
-its chunk's header names. A chunk whose header the file's end cuts is
-unsound; an all-zero slot, whole or cut, is empty, not damaged. The tool
+order, repeated where a chunk is held twice) and the counts a reader must
+report. A chunk whose header is unsound (one the file's end cuts included)
+counts once, and its records are still read, from its first record slot to
+its end, each numbered above the one before; an all-zero slot is empty, not
+damaged. An unsound record is passed over and the walk goes on at the next
+sound record. A chunk with a sound header whose walk met damage loses the
+records its header claims beyond those read; the records read past damage,
+and all those of a chunk without a sound header, are recovered. The tool
 walks only the sample's chunk and record headers (size, identifier), which
 is all it needs to know where to cut and what survives.
 """
@@ -50,8 +53,9 @@ class Case:
     name: str
     image: bytes
     kept: list             # identifiers of the records a reader must give, in file order
-    chunks: int = 0        # chunks it must report skipped
-    records: int = 0       # records it must report skipped
+    chunks: int = 0        # chunk headers it must report unsound
+    records: int = 0       # records it must report lost
+    recovered: int = 0     # records it must report read past damage
     changes_rows: bool = False  # whether the kept records give other rows than the sound file
     # (identifier, n): the FILETIME now in the header of that identifier's n-th record in file order
     written: dict = field(default_factory=dict)
@@ -158,15 +162,6 @@ def cases(image):
     last_used = chunks[-1]
     table = []
 
-    def without(*slots_lost):
-        return [i for chunk in chunks if chunk.slot not in slots_lost for i in ids([chunk])]
-
-    def record_lost(record_id):
-        """Kept ids and the count lost when the walk of `record_id`'s chunk ends at that record."""
-        _, chunk, index = record_at(image, chunks, record_id)
-        kept = [i for i in every if not chunk.first_id <= i <= chunk.last_id] + ids([chunk])[:index]
-        return sorted(kept), chunk.last_id - record_id + 1
-
     def cut_inside(data, slot, chunk, at):
         """`data` ending `at` bytes into `slot`, which holds `chunk`: the file, the ids of the
         chunk's records that lie whole before the cut, and the count of the others."""
@@ -195,8 +190,8 @@ def cases(image):
                       every, notes="chunk 6's header and data CRCs"))
     # A whole, valid record left after chunk 0's free space, with a new identifier
     # so that a reader which walked on would list an extra boot at the top.
-    boot_at, boot_chunk, index = record_at(image, chunks, 3)
-    stale = bytearray(image[boot_at:boot_at + boot_chunk.records[index][1]])
+    boot_at, boot_chunk, index_of_3 = record_at(image, chunks, 3)
+    stale = bytearray(image[boot_at:boot_at + boot_chunk.records[index_of_3][1]])
     struct.pack_into("<Q", stale, RECORD_ID_AT, every[-1] + 1)
     free_at = HEADER_BLOCK + boot_chunk.slot * SLOT + u32(image, HEADER_BLOCK + boot_chunk.slot * SLOT + CHUNK_FREE_AT)
     assert free_at + len(stale) <= HEADER_BLOCK + (boot_chunk.slot + 1) * SLOT
@@ -224,45 +219,78 @@ def cases(image):
     table.append(Case("header only", image[:HEADER_BLOCK], [], changes_rows=True, notes="header still counts 27"))
     table.append(Case("ends inside an empty slot", image[:HEADER_BLOCK + copy_to * SLOT + 0x100], every))
 
-    # Damaged: what survives is read, the rest counted.
+    # Damaged: every sound record is read, and the loss counted.
+    def chunk_read_without_header(slot, data, note):
+        return Case("chunk header " + note, data, every, chunks=1, recovered=len(by_slot[slot].records),
+                    notes="chunk %d" % slot)
+
+    def record_passed_over(record_id, data, name):
+        """A case whose one damaged record is `record_id`: the rest of its chunk is recovered."""
+        _, chunk, index = record_at(image, chunks, record_id)
+        return Case(name, data, [i for i in every if i != record_id], records=1,
+                    recovered=len(chunk.records) - index - 1, notes="record %d in chunk %d" % (record_id, chunk.slot))
+
     spoilt = HEADER_BLOCK + 3 * SLOT
-    table.append(Case("chunk signature spoilt", patched(image, spoilt + 7, b"X"), without(3), chunks=1,
-                      changes_rows=True, notes="chunk 3"))
-    table.append(Case("chunk header size spoilt", patched(image, HEADER_BLOCK + 4 * SLOT + CHUNK_HEADER_SIZE_AT,
-                                                          struct.pack("<I", SPOILT_HEADER_SIZE)),
-                      without(4), chunks=1, changes_rows=True, notes="chunk 4"))
+    table.append(chunk_read_without_header(3, patched(image, spoilt + 7, b"X"), "signature spoilt"))
+    table.append(chunk_read_without_header(4, patched(image, HEADER_BLOCK + 4 * SLOT + CHUNK_HEADER_SIZE_AT,
+                                                      struct.pack("<I", SPOILT_HEADER_SIZE)), "size spoilt"))
+    table.append(chunk_read_without_header(5, patched(image, HEADER_BLOCK + 5 * SLOT, bytes(CHUNK_HEADER)),
+                                           "all zeros"))
     at = record_at(image, chunks, 271)[0]
     size_copy_differs = patched(image, at + RECORD_SIZE_AT, struct.pack("<I", u32(image, at + RECORD_SIZE_AT) + 8))
-    kept, lost = record_lost(271)
-    table.append(Case("record size disagrees with its copy", size_copy_differs, kept, records=lost,
-                      changes_rows=True, notes="record 271 in chunk 1"))
+    table.append(record_passed_over(271, size_copy_differs, "record size disagrees with its copy"))
     at = record_at(image, chunks, 420)[0]
-    kept, lost = record_lost(420)
-    table.append(Case("record size past the free space",
-                      patched(image, at + RECORD_SIZE_AT, struct.pack("<I", SLOT)), kept, records=lost,
-                      changes_rows=True, notes="record 420 in chunk 2"))
+    table.append(record_passed_over(420, patched(image, at + RECORD_SIZE_AT, struct.pack("<I", SLOT)),
+                                    "record size past the free space"))
     at = record_at(image, chunks, 1000)[0]
-    kept, lost = record_lost(1000)
-    table.append(Case("record signature spoilt", patched(image, at, b"*+"), kept, records=lost, changes_rows=True,
-                      notes="record 1000 in chunk 6"))
+    table.append(record_passed_over(1000, patched(image, at, b"*+"), "record signature spoilt"))
+    # Record 272 ends right before boot record 273, the last of its chunk.
+    at, chunk, index = record_at(image, chunks, 272)
+    size = chunk.records[index][1]
+    assert chunk.records[index + 1][2] == 273
+    zero_sized = patched(patched(image, at + RECORD_SIZE_AT, bytes(4)), at + size - 4, bytes(4))
+    table.append(record_passed_over(272, zero_sized, "record of size 0 before a boot record"))
     at = record_at(image, chunks, 2)[0]
-    kept, lost = record_lost(2)
-    table.append(Case("record binary XML begins with an unknown token",
-                      patched(image, at + RECORD_BINXML_AT, b"\xff"), kept, records=lost,
-                      changes_rows=True, notes="record 2 in chunk 0, which defines record 3's template"))
+    table.append(record_passed_over(2, patched(image, at + RECORD_BINXML_AT, b"\xff"),
+                                    "record binary XML begins with an unknown token"))
     at = record_at(image, chunks, 1040)[0]
     assert image[at + RECORD_BINXML_AT:at + RECORD_BINXML_AT + 5] == b"\x0f\x01\x01\x00\x0c", \
         "record 1040 should open with a fragment header and a template instance"
-    kept, lost = record_lost(1040)
-    table.append(Case("record template definition outside its chunk",
-                      patched(image, at + RECORD_BINXML_AT + 4 + 6, struct.pack("<I", 0xFFFFFFF0)), kept, records=lost,
-                      changes_rows=True, notes="record 1040 in chunk 6"))
+    table.append(record_passed_over(1040, patched(image, at + RECORD_BINXML_AT + 4 + 6, struct.pack("<I", 0xFFFFFFF0)),
+                                    "record template definition outside its chunk"))
     several = patched(patched(size_copy_differs, spoilt + 7, b"X"), HEADER_BLOCK + 4 * SLOT + CHUNK_HEADER_SIZE_AT,
                       struct.pack("<I", SPOILT_HEADER_SIZE))
-    kept, lost = record_lost(271)
-    outside = set(without(3, 4))
-    table.append(Case("two chunks and a record at once", several, [i for i in kept if i in outside],
-                      chunks=2, records=lost, changes_rows=True, notes="chunks 3 and 4, record 271"))
+    _, chunk, index = record_at(image, chunks, 271)
+    table.append(Case("two chunks and a record at once", several, [i for i in every if i != 271], chunks=2,
+                      records=1, recovered=len(by_slot[3].records) + len(by_slot[4].records)
+                      + len(chunk.records) - index - 1, notes="chunks 3 and 4, record 271"))
+
+    # Stale records that must stay unread: a boot record copied, with a new
+    # identifier, where a reader that trusted too much would list it.
+    boot = bytes(image[boot_at:boot_at + boot_chunk.records[index_of_3][1]])
+    first_slot = HEADER_BLOCK + boot_chunk.slot * SLOT
+    free = u32(image, first_slot + CHUNK_FREE_AT)
+
+    def renumbered(record, record_id):
+        return record[:RECORD_ID_AT] + struct.pack("<Q", record_id) + record[RECORD_ID_AT + 8:]
+
+    claimed = 50
+    ahead = patched(patched(image, first_slot + CHUNK_IDS_AT + 8, struct.pack("<Q", boot_chunk.last_id + claimed)),
+                    first_slot + CHUNK_FREE_AT, struct.pack("<I", SLOT - 0x30))
+    ahead = patched(ahead, first_slot + free, renumbered(boot, boot_chunk.last_id + claimed + 1))
+    assert free + len(boot) <= SLOT - 0x30
+    table.append(Case("header claims records and room past those written", ahead, every, records=claimed,
+                      notes="chunk 0 claims %d more records and its slot nearly whole; right after its records "
+                            "lies a boot record numbered past that range" % claimed))
+    record_4 = record_at(image, chunks, 4)
+    small = bytes(image[record_4[0]:record_4[0] + boot_chunk.records[record_4[2]][1]])
+    earlier_pass = patched(image, first_slot, bytes(CHUNK_HEADER))
+    earlier_pass = patched(earlier_pass, first_slot + free, renumbered(small, 2) + renumbered(boot, every[-1] + 1))
+    assert free + len(small) + len(boot) <= SLOT
+    table.append(Case("chunk header all zeros, an earlier pass after its records", earlier_pass, every, chunks=1,
+                      recovered=len(boot_chunk.records),
+                      notes="chunk 0; past its records, record 4 as 2 and then boot record 3 as %d"
+                            % (every[-1] + 1)))
 
     cut, whole, lost = cut_inside(image, last_used.slot, last_used, 0x5000)
     table.append(Case("cut inside its last used chunk", cut, ids(chunks[:-1]) + whole, records=lost,
@@ -276,7 +304,7 @@ def cases(image):
                       notes="30000 bytes into slot %d (chunk %d)" % (last_slot, in_last_slot.slot)))
     table.append(Case("wrapped, cut inside a chunk header", wrapped[:HEADER_BLOCK + last_slot * SLOT + 0x100],
                       older, chunks=1, changes_rows=True,
-                      notes="0x100 bytes into slot %d: the header is unsound, its records not counted" % last_slot))
+                      notes="0x100 bytes into slot %d: the header is unsound, and no record is whole" % last_slot))
     return table
 
 
@@ -301,8 +329,9 @@ def main():
     for case in cases(image):
         path = os.path.join(outdir, slug(case.name) + ".evtx")
         open(path, "wb").write(case.image)
-        print("%s: %d records kept, skipped %d chunks and %d records%s" % (
-            path, len(case.kept), case.chunks, case.records, " (%s)" % case.notes if case.notes else ""))
+        print("%s: %d records kept; %d chunk headers unsound, %d records lost, %d recovered%s" % (
+            path, len(case.kept), case.chunks, case.records, case.recovered,
+            " (%s)" % case.notes if case.notes else ""))
     for name, data in refused(image):
         path = os.path.join(outdir, name)
         open(path, "wb").write(data)

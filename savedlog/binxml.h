@@ -1,0 +1,41 @@
+// The binary XML of .evtx records, read only as far as the scan needs it:
+// under Event/System, the EventID with its Qualifiers, the Level, the
+// Keywords and the TimeCreated SystemTime, whether a template instance or
+// elements written out give them. Every offset is a chunk offset.
+#pragma once
+
+#include <cstdint>
+
+// Chunk offset of a chunk's first record: its header fills what lies before,
+// so no template definition can lie there.
+constexpr uint32_t kEvtxFirstRecordAt = 0x200;
+
+// The chunk being read: its bytes, and how far they may be read.
+struct EvtxChunk {
+    const uint8_t* base;
+    uint32_t end;  // chunk offset past the last readable byte
+};
+
+// What a record gives the scan.
+enum EventItem { kEventId, kQualifiers, kLevel, kKeywords, kSystemTime, kItemCount };
+
+constexpr uint64_t kFileTimeTicksPerSecond = 10000000;  // FILETIME counts 100 ns since 1601
+
+// The items one record gave; a value is a FILETIME for kSystemTime.
+struct EventFields {
+    bool found[kItemCount];
+    uint64_t values[kItemCount];
+};
+
+// Bytes of template definitions walked since the chunk began: what reading a
+// chunk's records costs beyond their own bytes.
+extern uint64_t definitionBytesWalked;
+
+// Forgets the templates of the chunk read before, since definitions are
+// chunk-local, and sets definitionBytesWalked to 0.
+void BeginTemplateChunk();
+
+// Reads the items of the binary XML in [at, end) of `chunk`, a template
+// instance or elements written out, into *fields. False when it does not
+// read as binary XML, or its template's definition does not.
+bool ReadEventFields(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventFields* fields);
