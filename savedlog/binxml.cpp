@@ -557,7 +557,8 @@ void BeginTemplateChunk()
 bool ReadEventFields(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventFields* fields)
 {
     const uint8_t* base = chunk.base;
-    if (Has(at, end, kFragmentHeaderSize) && base[at] == kFragmentHeader)
+    static_assert(kEvtxLeastXml >= kFragmentHeaderSize, "a fragment header fits any record");
+    if (base[at] == kFragmentHeader)
         at += kFragmentHeaderSize;
     *fields = EventFields{};
     if (!Has(at, end, 1) || base[at] != kTemplateInstance) {

@@ -35,7 +35,11 @@ extern uint64_t definitionBytesWalked;
 // chunk-local, and sets definitionBytesWalked to 0.
 void BeginTemplateChunk();
 
-// Reads the items of the binary XML in [at, end) of `chunk`, a template
-// instance or elements written out, into *fields. False when it does not
-// read as binary XML, or its template's definition does not.
+// The fewest bytes of binary XML a record holds: a fragment header's worth.
+constexpr uint32_t kEvtxLeastXml = 4;
+
+// Reads the items of the binary XML in [at, end) of `chunk`, at least
+// kEvtxLeastXml bytes, a template instance or elements written out, into
+// *fields. False when it does not read as binary XML, or its template's
+// definition does not.
 bool ReadEventFields(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventFields* fields);

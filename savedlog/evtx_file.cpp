@@ -43,6 +43,7 @@ constexpr uint32_t kRecordHeaderSize = 0x18;  // signature, size, identifier, wr
 constexpr uint32_t kRecordMinSize = 0x20;     // the header, an end of stream and the size's copy
 constexpr uint32_t kRecordAlignment = 8;      // every record starts on such a boundary
 constexpr uint32_t kMaxRecordsPerChunk = (kChunkSize - kChunkHeaderSize) / kRecordMinSize;
+static_assert(kRecordMinSize - kRecordHeaderSize - 4 >= kEvtxLeastXml, "every record holds the least binary XML");
 // A guess at the records of a chunk without a sound header, to size the
 // output once: the sample's average record is about 350 bytes.
 constexpr uint32_t kGuessedRecordSize = 256;
@@ -277,10 +278,11 @@ void ReadChunk(const uint8_t* base, uint32_t available, std::vector<uint8_t>* ou
         ++taken;
         at += size;
     }
-    // Records a sound header places past the file's end are lost with it.
-    if (headed && at < regionEnd && !exhausted)
+    // A walk that ended short of a sound header's free space, at the file's
+    // end or out of budget, lost what the header claims past it.
+    if (headed && at < regionEnd)
         stretches += !searching;
-    if (headed && (stretches > 0 || exhausted)) {
+    if (headed && stretches > 0) {
         const uint64_t claimed = ClaimedRecords(base);
         lost = claimed > taken ? static_cast<uint32_t>(claimed - taken) : 1;
     } else if (exhausted) {

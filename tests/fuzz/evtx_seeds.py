@@ -322,6 +322,45 @@ def cut_definition_bodies():
     return [holder, user]
 
 
+def with_spoilt(chunk_bytes, positions):
+    """`chunk_bytes` with the records at the given positions in file order given a
+    wrong size copy, so that a reader must pass them over."""
+    data, at, n = bytearray(chunk_bytes), CHUNK_HEADER, 0
+    while at + 8 <= len(data) and struct.unpack_from("<I", data, at)[0] == 0x2A2A:
+        size = struct.unpack_from("<I", data, at + 4)[0]
+        if n in positions:
+            struct.pack_into("<I", data, at + size - 4, size + 8)
+        at, n = at + size, n + 1
+    return bytes(data)
+
+
+def headerless(chunk_bytes):
+    """A chunk whose header is all zeros, as real damaged copies have them."""
+    return bytes(CHUNK_HEADER) + chunk_bytes[CHUNK_HEADER:]
+
+
+def budget_chunk():
+    """A chunk without a header whose every 8-byte boundary starts a record
+    frame 0x8000 bytes long, each a candidate whose binary XML fails: the
+    search must give up within its budget."""
+    pattern = struct.pack("<II", 0x2A2A, 0x8000) * ((0x8000 + 0x400) // 8)
+    return bytes(CHUNK_HEADER) + pattern
+
+
+def plans_chunk(count):
+    """A chunk without a header of `count` small records, each a template
+    instance naming a definition at an offset of its own in the zeros after
+    them, none sound: more plans than the reader keeps for one chunk."""
+    size = 48
+    zeros = CHUNK_HEADER + count * size
+    data = bytearray()
+    for n in range(count):
+        xml = struct.pack("<BBII", 0x0C, 0x01, n, zeros + n) + struct.pack("<I", 0)
+        rec = struct.pack("<IIQQ", 0x2A2A, size, n + 1, EPOCH) + xml
+        data += rec + bytes(size - 4 - len(rec)) + struct.pack("<I", size)
+    return bytes(CHUNK_HEADER) + bytes(data) + bytes(count + 24)
+
+
 BODIES = {"written": inline_body(), "template": template_body(boot_values()), "tokens": tokens_body}
 # Cuts and patches of one record of each kind that end a chunk at a check of
 # their own: (body, bytes of binary XML kept) and (body, offset, bytes laid
@@ -393,6 +432,14 @@ def seeds(sample):
         "record-signature.evtx": one(built_chunk([tmpl()], tail=struct.pack("<II", 0x2A2B, 0x28) + bytes(32))),
         "record-copy.evtx": one(built_chunk([tmpl()], tail=struct.pack("<II", 0x2A2A, 0x28) + bytes(32))),
         "record-header-cut.evtx": one(built_chunk([tmpl()], tail=struct.pack("<II", 0x2A2A, 0x28))),
+        # Past damage: passed over in a chunk with a header and in one without,
+        # with gaps in the identifiers of each size, and an earlier pass.
+        "passed-over.evtx": one(with_spoilt(built_chunk([tmpl()] * 4, ids=[1, 2, 3, 4]), {1})),
+        "headerless.evtx": one(headerless(with_spoilt(built_chunk([tmpl()] * 8, ids=[1, 2, 3, 4, 4, 5, 9000, 6]),
+                                                      {1, 3, 5}))),
+        "headerless-first-spoilt.evtx": one(headerless(with_spoilt(built_chunk([tmpl()] * 2), {0}))),
+        "budget.evtx": one(budget_chunk()),
+        "many-plans.evtx": one(plans_chunk(1100)),
     }
     for name, keep in CUTS:
         out[f"cut-{name}-{keep}.evtx"] = one(record_cut(BODIES[name], keep))

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the fuzzers' seed inputs: small record buffers for scan_fuzz and
-small .evt logs (flat, wrapped with a split record, padded, empty, dirty) for
-evt_replay_fuzz, and small .evtx logs for evtx_fuzz (evtx_seeds.py). Run from the project's root; the seeds are committed."""
+small .evt logs (flat, wrapped with a split record, padded, empty, dirty,
+damaged in each way the reader reads round) for evt_replay_fuzz, and small .evtx logs for evtx_fuzz (evtx_seeds.py). Run from the project's root; the seeds are committed."""
 import os
 import struct
 import sys
@@ -13,13 +13,43 @@ from evtx_seeds import seeds as evtx_seeds  # noqa: E402
 
 def end_in_filler():
     """A log whose end offset lies in the filler at the end of the file: a
-    reader must refuse it rather than walk past the end."""
+    reader must not walk past the end."""
     image = bytearray(evt(history(1, first=3), 0x100, start=0x90))
     struct.pack_into("<II", image, 0xD0, 0x27, 0x27)        # filler after the record: 0x30 bytes left
     struct.pack_into("<II", image, 16, 0x90, 0xD8)           # end inside the filler
     eof = struct.pack("<IIIIIIIIII", 0x28, 0x11111111, 0x22222222, 0x33333333, 0x44444444, 0x90, 0xD8, 4, 3, 0x28)
     image[0xD8:0x100] = eof
     return bytes(image)
+
+
+def patched(image, at, data):
+    """`image` with `data` laid at `at`."""
+    image = bytearray(image)
+    image[at:at + len(data)] = data
+    return bytes(image)
+
+
+def damaged_logs():
+    """Logs whose records a reader must read round: split records whose
+    trailing length wraps whole or in part, records spoilt in each field a
+    reader checks, and dirty logs without an end-of-log record, one with an
+    earlier pass's record after its records."""
+    # Records at 0x30, 0x70, 0xb8, 0x108, ..., the end-of-log record at 0x350.
+    flat = evt(history(10), 0x400)
+    # Record 3 of these starts at 0x3b4, with 0x4c or 0x4e bytes left before the end.
+    split = evt(history(8, first=40), 0x400, start=0x19C, flags=2)
+    straddle = evt(history(8, first=40), 0x402, start=0x19C, flags=2)
+    dirty = patched(patched(flat, 36, struct.pack("<I", 1)), 0x350 + 4, bytes(4))
+    return {
+        "split.evt": split,
+        "split-straddle.evt": straddle,
+        "split-trailing-spoilt.evt": patched(split, 0x30, struct.pack("<I", 0x54)),
+        "length-spoilt.evt": patched(flat, 0x70, struct.pack("<I", 0x10)),
+        "signature-spoilt.evt": patched(flat, 0x70 + 4, b"LfLf"),
+        "not-above.evt": patched(patched(flat, 0x70 + 4, b"LfLf"), 0xB8 + 8, struct.pack("<I", 1)),
+        "dirty-no-eof.evt": dirty,
+        "earlier-pass.evt": patched(dirty, 0x380, history(1, first=2)[0]),
+    }
 
 
 def main():
@@ -37,6 +67,8 @@ def main():
         f"{logs}/empty.evt": evt([], 0x100),
         f"{logs}/end-in-filler.evt": end_in_filler(),
     }
+    for name, data in damaged_logs().items():
+        seeds[f"{logs}/{name}"] = data
     with open("samples/System.evtx", "rb") as sample:
         for name, data in evtx_seeds(sample.read()).items():
             seeds[f"tests/fuzz/corpus/evtx_fuzz/{name}"] = data
