@@ -6,6 +6,11 @@
                                                    the same, run with no standard input, so
                                                    that the log opens as descriptor 0
     evt_replay_check.py bad  EVT_REPLAY FILE       exit code 2, one line naming the file
+    evt_replay_check.py damaged EVT_REPLAY FILE.evt
+                                                   copies of the log with records spoilt in each
+                                                   field the reader checks, and one without its
+                                                   end-of-log record: the rows of every record
+                                                   left sound, and one line counting the loss
 
 The independent reading takes evtexport's record list (oldest first), keeps
 the information records with the boot and stop IDs, pairs them newest first
@@ -16,27 +21,39 @@ import calendar
 import datetime
 import os
 import re
+import struct
 import subprocess
 import sys
+import tempfile
 
 BOOT, STOP = 0x80001779, 0x80001776
 
 
-def exported_markers(path):
-    """(kind, event time) of every marker evtexport finds, newest first."""
+def exported_records(path):
+    """{record number: (kind, event time)} of every record evtexport finds, kind "boot",
+    "stop" or None for the rest."""
     text = subprocess.run(["evtexport", path], capture_output=True, text=True, check=True).stdout
-    markers = []
+    records = {}
     for block in text.split("\n\n"):
+        number = re.search(r"Event number\s*: (\d+)", block)
         written = re.search(r"Written time\s*: (.+) UTC", block)
         kind = re.search(r"Event type\s*: .*\((\d+)\)", block)
         ident = re.search(r"Event identifier\s*: (0x[0-9a-f]+)", block)
-        if not (written and kind and ident) or int(kind.group(1)) != 4:
+        if not (number and written and kind and ident):
             continue
         event_id = int(ident.group(1), 16)
-        if event_id in (BOOT, STOP):
-            when = datetime.datetime.strptime(written.group(1), "%b %d, %Y %H:%M:%S")
-            markers.append(("boot" if event_id == BOOT else "stop", calendar.timegm(when.timetuple())))
-    return markers[::-1]
+        marker = None
+        if int(kind.group(1)) == 4 and event_id in (BOOT, STOP):
+            marker = "boot" if event_id == BOOT else "stop"
+        when = datetime.datetime.strptime(written.group(1), "%b %d, %Y %H:%M:%S")
+        records[int(number.group(1))] = (marker, calendar.timegm(when.timetuple()))
+    return records
+
+
+def exported_markers(path, lost=()):
+    """(kind, event time) of every marker evtexport finds, newest first, but those numbered in `lost`."""
+    records = exported_records(path)
+    return [records[n] for n in sorted(records, reverse=True) if records[n][0] and n not in lost]
 
 
 def local_text(event_time):
@@ -106,6 +123,82 @@ def printed_row_problems(printed, expected):
     return problems
 
 
+def skipped_line(path, chunks, records, recovered=0):
+    """evt-replay's line for what damage made it pass over and recover, worded as SkippedPartsText words it."""
+    parts = [(chunks, "chunk header unsound", "chunk headers unsound"), (records, "record lost", "records lost"),
+             (recovered, "record recovered", "records recovered")]
+    return "evt-replay: %s: damaged: %s" % (path, ", ".join(
+        "%d %s" % (count, one if count == 1 else many) for count, one, many in parts if count))
+
+
+def ring_records(image):
+    """(offset, length, number) of every record of a sound .evt image, oldest first: from
+    the oldest record its end-of-log record names to that record, round the ring's end."""
+    eof = next(at for at in range(0x30, len(image) - 0x28, 4)
+               if struct.unpack_from("<5I", image, at) == (0x28, 0x11111111, 0x22222222, 0x33333333, 0x44444444))
+    pos, records = struct.unpack_from("<I", image, eof + 20)[0], []
+    while pos != eof:
+        if len(image) - pos < 0x38:
+            pos = 0x30
+            continue
+        length, _, number = struct.unpack_from("<III", image, pos)
+        records.append((pos, length, number))
+        pos = pos + length if pos + length < len(image) else 0x30 + pos + length - len(image)
+    return records, eof
+
+
+def damaged_copies(image, kinds):
+    """(name, image, the record numbers it loses, the records read past the damage) for each
+    kind of damage, on markers or right before one, so that rows show a reader that fails.
+    `kinds` gives each record's kind by number. The log is dirty already."""
+    def patched(at, data):
+        return image[:at] + data + image[at + len(data):]
+
+    def trailing(i):
+        """Where record i's trailing length lies, round the ring's end."""
+        at = ring[i][0] + ring[i][1] - 4
+        return at if at < len(image) else 0x30 + at - len(image)
+
+    ring, eof = ring_records(image)
+    of_kind = lambda kind: [i for i, (_, _, number) in enumerate(ring) if kinds[number][0] == kind]
+    boots, stops = of_kind("boot"), of_kind("stop")
+    split = next(i for i, (pos, length, _) in enumerate(ring) if pos + length > len(image))
+    before_boot, boot, stop = boots[len(boots) // 2] - 1, boots[len(boots) // 3], stops[len(stops) // 2]
+    lost = lambda name, i, data: (name, data, [ring[i][2]], len(ring) - i - 1)
+    return [
+        lost("length before a boot record 0x10", before_boot, patched(ring[before_boot][0], struct.pack("<I", 0x10))),
+        lost("signature of a boot record spoilt", boot, patched(ring[boot][0] + 4, b"LfLf")),
+        lost("trailing length of a stop record spoilt", stop, patched(trailing(stop), struct.pack("<I", 4))),
+        lost("trailing length of the record the end of the file splits spoilt", split,
+             patched(trailing(split), struct.pack("<I", 0))),
+        # Past the newest record lie whole records of an earlier pass, numbered below it.
+        ("no end-of-log record", patched(eof + 4, bytes(4)), [], 0),
+    ]
+
+
+def check_damaged(replay, path):
+    """Each damaged copy against evtexport's reading of the sound log, less the records it loses."""
+    kinds = exported_records(path)
+    sound = marker_rows(exported_markers(path))
+    copies = damaged_copies(open(path, "rb").read(), kinds)
+    problems = []
+    with tempfile.TemporaryDirectory() as scratch:
+        for n, (name, data, lost, recovered) in enumerate(copies):
+            copy = os.path.join(scratch, "case%d.evt" % n)
+            open(copy, "wb").write(data)
+            out = subprocess.run([replay, copy], capture_output=True, text=True)
+            expected = marker_rows(exported_markers(path, lost))
+            if lost and any(kinds[n][0] for n in lost) != (expected != sound):
+                problems.append("%s: losing a marker should change the rows, and only that" % name)
+            if out.returncode != 0:
+                problems.append("%s: exit code %d" % (name, out.returncode))
+            want = [skipped_line(copy, 0, 1, recovered)]
+            if out.stderr.splitlines() != want:
+                problems.append("%s: stderr %r, expected %r" % (name, out.stderr[:200], want))
+            problems += ["%s: %s" % (name, p) for p in printed_row_problems(out.stdout, expected)]
+    return problems, len(copies)
+
+
 def check_bad(replay, path):
     out = subprocess.run([replay, path], capture_output=True, text=True)
     problems = []
@@ -124,10 +217,11 @@ def main():
     if mode == "real-stdin-closed":
         problems, count = check_real(replay, path, close_stdin=True)
     else:
-        problems, count = (check_real if mode == "real" else check_bad)(replay, path)
+        problems, count = {"real": check_real, "bad": check_bad, "damaged": check_damaged}[mode](replay, path)
     for problem in problems:
         print(problem)
-    print("%s %s: %d rows checked, %d problems (TZ=%s)" % (mode, path, count, len(problems), os.environ.get("TZ")))
+    what = "damaged copies" if mode == "damaged" else "rows"
+    print("%s %s: %d %s checked, %d problems (TZ=%s)" % (mode, path, count, what, len(problems), os.environ.get("TZ")))
     return 1 if problems else 0
 
 

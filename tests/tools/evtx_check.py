@@ -31,7 +31,7 @@ import tempfile
 import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from evt_replay_check import BOOT, STOP, check_bad, marker_rows, printed_row_problems  # noqa: E402
+from evt_replay_check import BOOT, STOP, check_bad, marker_rows, printed_row_problems, skipped_line  # noqa: E402
 from evtx_damage import FILETIME_1970, TICKS_PER_SECOND, cases, refused  # noqa: E402
 
 try:
@@ -105,14 +105,6 @@ def expected_rows(reference, kept, written=None):
         if kind == INFORMATION and event_id in (BOOT, STOP):
             markers.append(("boot" if event_id == BOOT else "stop", written_time))
     return marker_rows(markers)
-
-
-def skipped_line(path, chunks, records, recovered=0):
-    """evt-replay's line for what damage made it pass over and recover, worded as SkippedPartsText words it."""
-    parts = [(chunks, "chunk header unsound", "chunk headers unsound"), (records, "record lost", "records lost"),
-             (recovered, "record recovered", "records recovered")]
-    return "evt-replay: %s: damaged: %s" % (path, ", ".join(
-        "%d %s" % (count, one if count == 1 else many) for count, one, many in parts if count))
 
 
 def replay_problems(replay, path, expected, stderr_lines):
