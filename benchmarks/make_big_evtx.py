@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""make_big_evtx.py SAMPLE.evtx OUT.evtx MEGABYTES
+"""make_big_evtx.py SAMPLE.evtx OUT.evtx MEGABYTES [damaged]
 
 Writes an .evtx log of about MEGABYTES made of SAMPLE's used chunks, repeated
 in order, each copy's record identifiers moved up past the previous copy's so
 that they stay unique and ordered. The chunk and file headers follow the new
-identifiers and carry correct CRCs, so that any reader takes the file whole."""
+identifiers and carry correct CRCs, so that any reader takes the file whole.
+With `damaged`, every chunk header is zeros and every tenth record has its
+signature spoilt: the reader must search past damage all through the file."""
 import struct
 import sys
 import zlib
@@ -37,7 +39,21 @@ def shifted(chunk, shift):
     return chunk, last_id + shift
 
 
-def main(sample, out, megabytes):
+def damaged(chunk):
+    """`chunk` with its header zeroed and every tenth record's signature spoilt."""
+    chunk = bytearray(chunk)
+    free = struct.unpack_from("<I", chunk, 0x30)[0]
+    pos, n = 0x200, 0
+    while pos < free:
+        size = struct.unpack_from("<I", chunk, pos + 4)[0]
+        if n % 10 == 9:
+            chunk[pos] = ord("X")
+        pos, n = pos + size, n + 1
+    chunk[:0x200] = bytes(0x200)
+    return chunk
+
+
+def main(sample, out, megabytes, damage=False):
     image = open(sample, "rb").read()
     chunks = used_chunks(image)
     first_id = struct.unpack_from("<Q", chunks[0], 0x18)[0]
@@ -46,7 +62,7 @@ def main(sample, out, megabytes):
     body, last_id = [], 0
     for n in range(count):
         chunk, last_id = shifted(chunks[n % len(chunks)], (n // len(chunks)) * span)
-        body.append(chunk)
+        body.append(damaged(chunk) if damage else chunk)
     header = bytearray(image[:HEADER_BLOCK])
     struct.pack_into("<QQQ", header, 8, 0, count - 1, last_id + 1)
     struct.pack_into("<H", header, 0x2A, count)
@@ -59,4 +75,6 @@ def main(sample, out, megabytes):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], sys.argv[2], int(sys.argv[3]))
+    if len(sys.argv) not in (4, 5) or sys.argv[4:] not in ([], ["damaged"]):
+        sys.exit(__doc__)
+    main(sys.argv[1], sys.argv[2], int(sys.argv[3]), damage=len(sys.argv) == 5)
