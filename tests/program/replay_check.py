@@ -53,6 +53,27 @@ def wrapped_log_dump_matches_evt_replay(replay, evt_replay, log):
         yield from dump_matches_evt_replay(replay, evt_replay, wrapped)
 
 
+def damaged_log_dump_matches_evt_replay(replay, evt_replay, log):
+    """Copies of the .evtx log with a chunk header of zeros, and with a record of size 0
+    right before a boot record: the same rows as evt-replay's, and the same damage line."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+    from evtx_damage import cases  # noqa: E402
+    wanted = ("chunk header all zeros", "record of size 0 before a boot record")
+    with tempfile.TemporaryDirectory() as folder:
+        for case in cases(open(log, "rb").read()):
+            if case.name not in wanted:
+                continue
+            copy = os.path.join(folder, "damaged.evtx")
+            with open(copy, "wb") as out:
+                out.write(case.image)
+            yield from dump_matches_evt_replay(replay, evt_replay, copy)
+            expected = subprocess.run([evt_replay, copy], capture_output=True, text=True).stderr.splitlines()
+            _, _, stderr = run(replay, copy, "--dump")
+            said = [line.split(": ", 1)[1] for line in stderr if line.startswith("tallyvane-replay")]
+            yield said == [line.split(": ", 1)[1] for line in expected] and said, "%s: said %s, evt-replay %s" % (
+                case.name, said, expected)
+
+
 def clicked_dump(replay, log, clicks):
     return run(replay, log, "--dump", *[a for c in clicks for a in ("--click", str(c))])
 
@@ -126,6 +147,7 @@ def bad_file_is_refused(replay, evt_replay, log):
 
 
 CASES = {f.__name__: f for f in (dump_matches_evt_replay, wrapped_log_dump_matches_evt_replay,
+                                 damaged_log_dump_matches_evt_replay,
                                  header_clicks_sort_whole_rows, header_clicks_order_rows_as_the_other_build,
                                  open_failure_shows_one_box_and_no_window,
                                  read_failure_shows_one_box_then_the_rows_gathered, bad_file_is_refused)}
