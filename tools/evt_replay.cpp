@@ -139,6 +139,7 @@ int main(int argc, char** argv)
         setenv("TZ", "UTC", 1);
         tzset();
     }
+    gatherCycles = format != Format::kText || timelinePath;
     const bool several = argc - optind > 1;
     int status = 0;
     bool firstBlock = true;

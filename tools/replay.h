@@ -28,11 +28,14 @@ struct ReplayFile {
     std::string text;  // the window's title and rows, exactly as the plain output prints them
     std::string title;
     SkippedParts skipped;
-    std::vector<ReplayCycle> cycles;  // in the window's order, newest first
+    std::vector<ReplayCycle> cycles;  // in the window's order, newest first; see gatherCycles
 };
 
 // How times are written in CSV, JSON and the timeline: local to TZ, or UTC.
 extern bool utcTimes;
+// Whether ReplaySavedLog gathers ReplayFile::cycles: only CSV, JSON and the
+// timeline need them, and over a long history they cost as much as the scan.
+extern bool gatherCycles;
 
 // --- replay_cycles.cpp
 // Reads the saved log at `path` through the program's own scan into *file.

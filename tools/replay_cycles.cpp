@@ -66,6 +66,7 @@ std::vector<ReplayCycle> TableCycles(int64_t offset)
 }  // namespace
 
 bool utcTimes = false;
+bool gatherCycles = false;
 
 // The offset that PlatformFileTimeToLocalFileTime, and so FormatEventTime,
 // adds to every event time now.
@@ -97,7 +98,8 @@ bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
         char noArguments[] = "";
         TallyvaneMain(nullptr, nullptr, noArguments, 10);
         file->text = RecordedWindowSoFar().text;
-        file->cycles = TableCycles(offset);
+        if (gatherCycles)
+            file->cycles = TableCycles(offset);
         if (ProgramTextOffset() == offset)
             break;
     }
