@@ -28,6 +28,7 @@ void AppendCsvField(std::string* line, std::string_view field)
 
 }  // namespace
 
+// The field names, once, before the rows of every file.
 void WriteCsvHeader(FILE* out)
 {
     std::fwrite(kCsvHeader.data(), 1, kCsvHeader.size(), out);

@@ -129,6 +129,8 @@ bool WriteTimeline(const std::vector<ReplayFile>& files)
 
 }  // namespace
 
+// Reads every file named, writing each one's output as it goes (JSON and the
+// timeline once all are read); the exit status is 2 if anything went wrong.
 int main(int argc, char** argv)
 {
     const int ended = ReadOptions(argc, argv);

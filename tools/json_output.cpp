@@ -37,6 +37,7 @@ Json CycleJson(size_t index, const ReplayCycle& cycle)
 
 }  // namespace
 
+// Appends the file's object, its cycles numbered from 1 in the text's order.
 void AddJsonFile(const ReplayFile& file)
 {
     Json cycles = Json::array();

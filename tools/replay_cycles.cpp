@@ -108,6 +108,7 @@ bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
     return true;
 }
 
+// The word CSV, JSON and the timeline's classes use for a state.
 const char* CycleStateWord(CycleState state)
 {
     switch (state) {

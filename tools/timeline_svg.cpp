@@ -78,13 +78,15 @@ void Append(std::string* out, const char* format, ...)
 
 // --- Picture time: seconds since 1970 on the clock the texts show.
 
-int64_t pictureShift = 0;
+int64_t pictureShift = 0;  // what the program's texts add to every event time
 
+// An event time on the picture's clock.
 int64_t PictureTime(int64_t eventTime)
 {
     return eventTime + pictureShift;
 }
 
+// The calendar fields of a picture time.
 struct tm Fields(int64_t pictureTime)
 {
     const time_t when = static_cast<time_t>(pictureTime);
@@ -103,6 +105,7 @@ int64_t DateTime(int year, int month, int day)
     return static_cast<int64_t>(timegm(&fields));
 }
 
+// A picture time written with strftime's `format` (in the C locale: English names).
 std::string DateText(int64_t pictureTime, const char* format)
 {
     const struct tm fields = Fields(pictureTime);
@@ -111,6 +114,7 @@ std::string DateText(int64_t pictureTime, const char* format)
     return std::string(text, length);
 }
 
+// The greatest multiple of `step` (> 0) that is not above `value`.
 int64_t FloorTo(int64_t value, int64_t step)
 {
     return value - ((value % step) + step) % step;
@@ -207,6 +211,7 @@ void AxisLabel(std::string* out, double x, double y, const char* colour, const s
 
 // --- The legend and the panels' headings.
 
+// The picture's title, the clock its times are on, and what each kind of bar means.
 void Legend(std::string* out, const std::vector<ReplayFile>& files)
 {
     size_t cycles = 0;
@@ -238,6 +243,8 @@ void Legend(std::string* out, const std::vector<ReplayFile>& files)
     }
 }
 
+// A panel's file name, and its cycles counted by state, from the date of
+// `first` to that of `last`, in the `layout` named.
 void PanelHeading(std::string* out, const ReplayFile& file, int64_t first, int64_t last, const char* layout)
 {
     size_t counts[3] = {};
@@ -304,6 +311,9 @@ std::vector<int64_t> Ticks(int64_t first, int64_t last, const TickStep** chosen)
     return {};
 }
 
+// Draws `bars` a row each, oldest at the top, labelled with the text's index
+// and start, on a date axis over [first, last] (first < last); returns the
+// height drawn.
 double RowsPanel(std::string* out, const std::vector<Bar>& bars, int64_t first, int64_t last)
 {
     if (bars.empty())
@@ -444,6 +454,9 @@ void LaneTicks(std::string* out, const PeriodKind& kind, double top, double bott
     }
 }
 
+// Draws `bars` in lanes of `kind` from the one holding `first` to the one
+// holding `last`, oldest at the top, each bar cut where it crosses into the
+// next lane; returns the height drawn.
 double LanesPanel(std::string* out, const std::vector<Bar>& bars, const PeriodKind& kind, int64_t first,
                   int64_t last)
 {
@@ -486,7 +499,8 @@ double LanesPanel(std::string* out, const std::vector<Bar>& bars, const PeriodKi
     return bottom;
 }
 
-// One file's panel, at its own scale; returns its height.
+// One file's panel at its own scale, a row per cycle or lanes of the shortest
+// period that keeps them to kMaxLanes; returns its height.
 double Panel(std::string* out, const ReplayFile& file)
 {
     int64_t first, last;
@@ -513,6 +527,7 @@ double Panel(std::string* out, const ReplayFile& file)
 
 }  // namespace
 
+// The panels are made first, since the picture's height heads the document.
 void WriteTimelineSvg(FILE* out, const std::vector<ReplayFile>& files)
 {
     pictureShift = ProgramTextOffset();
