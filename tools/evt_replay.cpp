@@ -1,63 +1,189 @@
-// evt-replay FILE: runs the program's own scan over a saved System log (.evt
-// or .evtx) and prints what the window would show: its title, then one line
-// per row with the six texts joined by tabs. Times are local to the TZ in
-// force. What a damaged file made it skip is said in one line on stderr.
+// evt-replay [OPTION]... FILE...: runs the program's own scan over saved
+// System logs (.evt or .evtx) and prints what the window would show: its
+// title, then one line per row with the six texts joined by tabs; or the
+// cycles as CSV or JSON, and an SVG timeline of them. Times are local to the
+// TZ in force. What a damaged file made it skip is said in one line on stderr.
 
+#include <getopt.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
-#include "history/boot_history.h"
-#include "history/read_buffer_seam.h"
-#include "savedlog/saved_log.h"
-#include "test_support/record_source.h"
-#include "test_support/window_recorder.h"
-
-#include <sys/mman.h>
+#include "tools/replay.h"
 
 namespace {
 
-constexpr size_t kHugePage = size_t{2} << 20;
+// Exit status for any trouble, as grep has it: a file not read, a timeline
+// not written, output lost, or a command line not understood.
+constexpr int kTroubleStatus = 2;
 
-// The program's read buffer on huge pages of its own: the records copied into
-// it would otherwise fault in one small page at a time, which here costs
-// about as much as the rest of a run over a 2 MB log.
-void* HugePageReadBuffer(uint32_t size)
+constexpr const char* kUsage =
+    "usage: evt-replay [OPTION]... FILE...\n"
+    "Prints the boot cycles in each saved Windows System event log FILE (.evt\n"
+    "or .evtx) as Tallyvane would list them on the machine that wrote it.\n"
+    "\n"
+    "  --format=text        the window's title, then its rows, texts joined by\n"
+    "                       tabs (the default); a line \"==> FILE <==\" before\n"
+    "                       each file's block when there are several\n"
+    "  --format=csv         one header row, then one row per cycle: file, index,\n"
+    "                       start, stop, elapsed_seconds, state\n"
+    "  --format=json        an array with one object per file: file, title,\n"
+    "                       skipped (what a damaged file made the reader pass\n"
+    "                       over) and cycles, with the same fields as CSV\n"
+    "  --utc                every time in UTC instead of the zone of TZ\n"
+    "  --timeline=FILE.svg  also draw the cycles on a time axis, into FILE.svg\n"
+    "  -h, --help           print this help and exit\n"
+    "      --version        print the name and version and exit\n"
+    "\n"
+    "Times are local to TZ: give the zone of the machine that wrote the log, as\n"
+    "in TZ=Europe/Berlin evt-replay System.evtx. The state of a cycle is\n"
+    "running, died (no orderly shutdown) or stopped. Exit status 0; 2 when a\n"
+    "file could not be read, the timeline could not be written or the command\n"
+    "line is wrong (the other files are still read).\n";
+
+enum class Format { kText, kCsv, kJson };
+
+Format format = Format::kText;
+const char* timelinePath = nullptr;
+
+enum OptionCode { kFormatOption = 1, kUtcOption, kTimelineOption, kVersionOption };
+
+constexpr struct option kOptions[] = {
+    {"format", required_argument, nullptr, kFormatOption},
+    {"utc", no_argument, nullptr, kUtcOption},
+    {"timeline", required_argument, nullptr, kTimelineOption},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersionOption},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Says what is wrong with the command line, then the usage, both on stderr.
+int CommandLineTrouble(const std::string& what)
 {
-    const size_t length = (size_t{size} + kHugePage - 1) & ~(kHugePage - 1);
-    void* buffer = std::aligned_alloc(kHugePage, length);
-    if (buffer) {
-        madvise(buffer, length, MADV_HUGEPAGE);
-        std::memset(buffer, 0, size);
+    std::fprintf(stderr, "evt-replay: %s\n%s", what.c_str(), kUsage);
+    return kTroubleStatus;
+}
+
+// Sets the process-wide options from argv. Returns -1 to go on reading the
+// files from argv[optind], or the exit status to end with at once.
+int ReadOptions(int argc, char** argv)
+{
+    opterr = 0;  // our own messages, which name the program and not its path
+    int code;
+    while ((code = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1) {
+        switch (code) {
+        case kFormatOption:
+            if (std::strcmp(optarg, "text") == 0)
+                format = Format::kText;
+            else if (std::strcmp(optarg, "csv") == 0)
+                format = Format::kCsv;
+            else if (std::strcmp(optarg, "json") == 0)
+                format = Format::kJson;
+            else
+                return CommandLineTrouble(std::string("unknown format '") + optarg + "' (text, csv or json)");
+            break;
+        case kUtcOption:
+            utcTimes = true;
+            break;
+        case kTimelineOption:
+            timelinePath = optarg;
+            break;
+        case 'h':
+            std::fputs(kUsage, stdout);
+            return 0;
+        case kVersionOption:
+            std::puts("evt-replay (Tallyvane) " TALLYVANE_VERSION);
+            return 0;
+        case ':':
+            return CommandLineTrouble(std::string("option '") + argv[optind - 1] + "' needs a value");
+        default:
+            return CommandLineTrouble(std::string("unknown option '") + argv[optind - 1] + "'");
+        }
     }
-    return buffer;
+    if (optind == argc)
+        return CommandLineTrouble("no FILE given");
+    return -1;
+}
+
+// Writes the timeline of `files` to timelinePath; false, said on stderr, when it cannot be written.
+bool WriteTimeline(const std::vector<ReplayFile>& files)
+{
+    FILE* out = std::fopen(timelinePath, "wb");
+    if (!out) {
+        std::fprintf(stderr, "evt-replay: cannot write %s: %s\n", timelinePath, std::strerror(errno));
+        return false;
+    }
+    WriteTimelineSvg(out, files);
+    const bool written = !std::ferror(out);
+    if (std::fclose(out) != 0 || !written) {
+        std::fprintf(stderr, "evt-replay: cannot write %s: %s\n", timelinePath, std::strerror(errno));
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
+// Reads every file named, writing each one's output as it goes (JSON and the
+// timeline once all are read); the exit status is 2 if anything went wrong.
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: evt-replay FILE.evt|FILE.evtx\n");
-        return 2;
+    const int ended = ReadOptions(argc, argv);
+    if (ended >= 0)
+        return ended;
+    // The program's texts follow the zone in force, so this makes them UTC too.
+    if (utcTimes) {
+        setenv("TZ", "UTC", 1);
+        tzset();
     }
-    EventLogScript script;
-    SkippedParts skipped;
-    std::string error;
-    if (!LoadSavedLog(argv[1], &script, &skipped, &error)) {
-        std::fprintf(stderr, "evt-replay: %s: %s\n", argv[1], error.c_str());
-        return 2;
+    gatherCycles = format != Format::kText || timelinePath;
+    const bool several = argc - optind > 1;
+    int status = 0;
+    bool firstBlock = true;
+    std::vector<ReplayFile> drawn;
+    if (format == Format::kCsv)
+        WriteCsvHeader(stdout);
+    for (int i = optind; i < argc; ++i) {
+        ReplayFile file;
+        std::string error;
+        if (!ReplaySavedLog(argv[i], &file, &error)) {
+            std::fprintf(stderr, "evt-replay: %s: %s\n", argv[i], error.c_str());
+            status = kTroubleStatus;
+            continue;
+        }
+        const std::string damage = SkippedPartsText(file.skipped);
+        if (!damage.empty())
+            std::fprintf(stderr, "evt-replay: %s: %s\n", argv[i], damage.c_str());
+        switch (format) {
+        case Format::kText:
+            if (several)
+                std::printf("%s==> %s <==\n", firstBlock ? "" : "\n", argv[i]);
+            std::fwrite(file.text.data(), 1, file.text.size(), stdout);
+            break;
+        case Format::kCsv:
+            WriteCsvRows(stdout, file);
+            break;
+        case Format::kJson:
+            AddJsonFile(file);
+            break;
+        }
+        firstBlock = false;
+        if (timelinePath)
+            drawn.push_back(std::move(file));
     }
-    const std::string damage = SkippedPartsText(skipped);
-    if (!damage.empty())
-        std::fprintf(stderr, "evt-replay: %s: %s\n", argv[1], damage.c_str());
-    LoadEventLogScript(std::move(script));
-    readBufferAllocator = HugePageReadBuffer;
-    char noArguments[] = "";
-    TallyvaneMain(nullptr, nullptr, noArguments, 10);
-    const std::string& text = RecordedWindowSoFar().text;
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    return 0;
+    if (format == Format::kJson)
+        WriteJsonDocument(stdout);
+    if (timelinePath && !WriteTimeline(drawn))
+        status = kTroubleStatus;
+    // A full disk or a closed pipe must not pass for a complete listing.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "evt-replay: cannot write the output: %s\n", std::strerror(errno));
+        status = kTroubleStatus;
+    }
+    return status;
 }

@@ -1,0 +1,123 @@
+// One saved log through the program's own scan, and its boot cycles with the
+// event times behind the texts the window shows.
+
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "history/platform.h"
+#include "history/read_buffer_seam.h"
+#include "test_support/record_source.h"
+#include "test_support/window_recorder.h"
+#include "tools/replay.h"
+#include "window/main_title.h"
+
+#include <sys/mman.h>
+
+namespace {
+
+constexpr size_t kHugePage = size_t{2} << 20;
+constexpr int64_t kTicksPerSecond = 10000000;
+constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+// A zone's offset changes (summer time) at most a few times a year; a scan
+// that straddles one is simply done again, and twice in a row cannot happen.
+constexpr int kScanAttempts = 3;
+
+// The program's read buffer on huge pages of its own: the records copied into
+// it would otherwise fault in one small page at a time, which here costs
+// about as much as the rest of a run over a 2 MB log.
+void* HugePageReadBuffer(uint32_t size)
+{
+    const size_t length = (size_t{size} + kHugePage - 1) & ~(kHugePage - 1);
+    void* buffer = std::aligned_alloc(kHugePage, length);
+    if (buffer) {
+        madvise(buffer, length, MADV_HUGEPAGE);
+        std::memset(buffer, 0, size);
+    }
+    return buffer;
+}
+
+// The event time that the program's scan turned into the date and time texts
+// given. FormatEventTime shifts every time by the same offset and keeps whole
+// seconds, so reading its text back with the program's own helpers and
+// taking that offset off gives the time exactly.
+int64_t EventTimeOfTexts(std::string_view date, std::string_view time, int64_t offset)
+{
+    return DateTextToSeconds(date) + TimeTextToSeconds(time) - kSecondsFrom1601To1970 - offset;
+}
+
+// The cycles of the boot-event table as it stands, texts as the window forms them.
+std::vector<ReplayCycle> TableCycles(int64_t offset)
+{
+    std::vector<ReplayCycle> cycles(bootEventCount);
+    for (int r = 0; r < bootEventCount; ++r) {
+        ReplayCycle& cycle = cycles[r];
+        cycle.row = FormCycleRow(r);
+        cycle.start = EventTimeOfTexts(cycle.row[kStartDateColumn], cycle.row[kStartTimeColumn], offset);
+        // The window's own rule: no stop is a crash, unless it is the newest cycle.
+        if (cycle.row[kStopDateColumn].empty())
+            cycle.state = r == 0 ? CycleState::kRunning : CycleState::kDied;
+        else
+            cycle.stop = EventTimeOfTexts(cycle.row[kStopDateColumn], cycle.row[kStopTimeColumn], offset);
+    }
+    return cycles;
+}
+
+}  // namespace
+
+bool utcTimes = false;
+bool gatherCycles = false;
+
+// The offset that PlatformFileTimeToLocalFileTime, and so FormatEventTime,
+// adds to every event time now.
+int64_t ProgramTextOffset()
+{
+    // Any time will do, the shift does not depend on it; 1970 keeps clear of
+    // both ends of the tick range.
+    const uint64_t ticks = kSecondsFrom1601To1970 * kTicksPerSecond;
+    const FileTime utc{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
+    FileTime local{};
+    PlatformFileTimeToLocalFileTime(&utc, &local);
+    const int64_t utcTicks = static_cast<int64_t>((uint64_t{utc.high} << 32) | utc.low);
+    const int64_t localTicks = static_cast<int64_t>((uint64_t{local.high} << 32) | local.low);
+    return (localTicks - utcTicks) / kTicksPerSecond;
+}
+
+// Loads the file as the record source's log, runs the whole program over it
+// (read loop, scan, table, the window's texts) and keeps what it showed.
+bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
+{
+    readBufferAllocator = HugePageReadBuffer;
+    for (int attempt = 0; attempt < kScanAttempts; ++attempt) {
+        // Loaded afresh each time: the record source takes the stream over.
+        EventLogScript script;
+        if (!LoadSavedLog(path, &script, &file->skipped, error))
+            return false;
+        const int64_t offset = ProgramTextOffset();
+        LoadEventLogScript(std::move(script));
+        char noArguments[] = "";
+        TallyvaneMain(nullptr, nullptr, noArguments, 10);
+        file->text = RecordedWindowSoFar().text;
+        if (gatherCycles)
+            file->cycles = TableCycles(offset);
+        if (ProgramTextOffset() == offset)
+            break;
+    }
+    file->path = path;
+    file->title = MainWindowTitle(bootEventCount);
+    return true;
+}
+
+// The word CSV, JSON and the timeline's classes use for a state.
+const char* CycleStateWord(CycleState state)
+{
+    switch (state) {
+    case CycleState::kRunning:
+        return "running";
+    case CycleState::kDied:
+        return "died";
+    case CycleState::kStopped:
+        break;
+    }
+    return "stopped";
+}

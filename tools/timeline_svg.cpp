@@ -1,0 +1,560 @@
+// The SVG timeline: one panel per file, each cycle a bar on a time axis. A
+// few cycles get a row each, labelled; many share calendar lanes (a day, a
+// week, a month or a year a lane), so that a thousand still read at a glance.
+// Dates and hours are those of the text output: the program's own times,
+// shifted by the offset in force now (UTC with --utc).
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "tools/replay.h"
+#include "tools/xml_text.h"
+
+namespace {
+
+constexpr double kWidth = 1200;
+constexpr double kPlotLeft = 190;  // room for the row and lane labels
+constexpr double kPlotRight = kWidth - 24;
+constexpr double kPlotWidth = kPlotRight - kPlotLeft;
+constexpr double kLegendHeight = 56;
+constexpr double kPanelHeading = 44;  // file name and summary line
+constexpr double kAxisHeight = 30;
+constexpr double kPanelGap = 28;
+
+// Up to this many cycles a panel gives each its own row.
+constexpr size_t kRowLayoutLimit = 60;
+constexpr double kRowHeight = 20;
+constexpr double kRowBarHeight = 12;
+// Lanes: at most this many, their height shrinking to fit about kLanesTall.
+constexpr int kMaxLanes = 100;
+constexpr double kLanesTall = 820;
+constexpr double kMaxLaneHeight = 24;
+constexpr double kMinLaneHeight = 7;
+constexpr double kMinLabelledLaneHeight = 12;  // below this only some lanes are labelled
+
+// The narrowest bar, so that a cycle of a minute still shows.
+constexpr double kMinRowBarWidth = 2.5;
+constexpr double kMinLaneBarWidth = 1.5;
+constexpr double kDiedHeadWidth = 3;  // the solid mark at a died cycle's boot
+constexpr double kMinTickSpacing = 84;
+constexpr double kCharWidth = 6.4;  // of the 11 px labels, to see whether one fits
+
+constexpr int64_t kHour = 3600;
+constexpr int64_t kDay = 86400;
+constexpr int64_t kWeek = 7 * kDay;
+constexpr int64_t kMondayShift = 3 * kDay;  // 1970-01-01 was a Thursday
+
+constexpr const char* kStoppedColour = "#3a6fb0";
+constexpr const char* kDiedColour = "#c62828";
+constexpr const char* kDiedBodyColour = "#f0a8a8";
+constexpr const char* kRunningColour = "#2e9d46";
+constexpr const char* kLaneColour = "#eef0f3";
+constexpr const char* kGridColour = "#d5d9de";
+constexpr const char* kInkColour = "#222";
+constexpr const char* kQuietInkColour = "#666";
+
+constexpr const char* kWeekdays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr int kMonthStartDays[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+
+// Appends printf-style text; every number here is short, so one small buffer does.
+void Append(std::string* out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Append(std::string* out, const char* format, ...)
+{
+    char text[512];
+    va_list arguments;
+    va_start(arguments, format);
+    const int length = std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    out->append(text, std::min<size_t>(length > 0 ? length : 0, sizeof text - 1));
+}
+
+// --- Picture time: seconds since 1970 on the clock the texts show.
+
+int64_t pictureShift = 0;  // what the program's texts add to every event time
+
+// An event time on the picture's clock.
+int64_t PictureTime(int64_t eventTime)
+{
+    return eventTime + pictureShift;
+}
+
+// The calendar fields of a picture time.
+struct tm Fields(int64_t pictureTime)
+{
+    const time_t when = static_cast<time_t>(pictureTime);
+    struct tm fields {};
+    gmtime_r(&when, &fields);
+    return fields;
+}
+
+// The picture time of a calendar date; month and day may run past their range.
+int64_t DateTime(int year, int month, int day)
+{
+    struct tm fields {};
+    fields.tm_year = year - 1900;
+    fields.tm_mon = month;
+    fields.tm_mday = day;
+    return static_cast<int64_t>(timegm(&fields));
+}
+
+// A picture time written with strftime's `format` (in the C locale: English names).
+std::string DateText(int64_t pictureTime, const char* format)
+{
+    const struct tm fields = Fields(pictureTime);
+    char text[32];
+    const size_t length = std::strftime(text, sizeof text, format, &fields);
+    return std::string(text, length);
+}
+
+// The greatest multiple of `step` (> 0) that is not above `value`.
+int64_t FloorTo(int64_t value, int64_t step)
+{
+    return value - ((value % step) + step) % step;
+}
+
+// --- What is drawn of a cycle.
+
+// A cycle's bar in picture time. A died cycle ended at some point before the
+// next boot, so its bar runs to that boot, drawn light; the running one runs
+// to the open end of its panel.
+struct Bar {
+    int64_t from;
+    int64_t to;
+    const ReplayCycle* cycle;
+};
+
+// The bars of `file`, oldest first, and the span [*first, *last] they need,
+// with room after the newest time for the running cycle's open end.
+std::vector<Bar> Bars(const ReplayFile& file, int64_t openEnd, int64_t* first, int64_t* last)
+{
+    std::vector<Bar> bars;
+    *first = INT64_MAX;
+    *last = INT64_MIN;
+    for (size_t i = file.cycles.size(); i-- > 0;) {
+        const ReplayCycle& cycle = file.cycles[i];
+        Bar bar{PictureTime(cycle.start), PictureTime(cycle.start), &cycle};
+        if (cycle.state == CycleState::kStopped)
+            bar.to = PictureTime(cycle.stop);
+        else if (cycle.state == CycleState::kDied)
+            bar.to = std::max(bar.from, PictureTime(file.cycles[i - 1].start));
+        if (bar.to < bar.from)  // a stop before its boot: the clock was set back
+            std::swap(bar.from, bar.to);
+        *first = std::min(*first, bar.from);
+        *last = std::max(*last, bar.to);
+        bars.push_back(bar);
+    }
+    if (bars.empty())
+        *first = *last = 0;
+    *last += openEnd;
+    for (Bar& bar : bars)
+        if (bar.cycle->state == CycleState::kRunning)
+            bar.to = *last;
+    return bars;
+}
+
+// Opens a cycle's group, whose <title> is its row as the text shows it.
+void OpenCycle(std::string* out, const Bar& bar)
+{
+    const CycleRow& row = bar.cycle->row;
+    Append(out, "<g class=\"cycle %s\"><title>", CycleStateWord(bar.cycle->state));
+    AppendXmlText(out, row[kIndexColumn] + "  " + row[kStartDateColumn] + " " + row[kStartTimeColumn]);
+    if (!row[kStopDateColumn].empty())
+        AppendXmlText(out, " to " + row[kStopDateColumn] + " " + row[kStopTimeColumn]);
+    AppendXmlText(out, ": " + row[kElapsedColumn]);
+    *out += "</title>";
+}
+
+// One rectangle of a bar. Its thin white edge keeps apart cycles that follow
+// each other closely.
+void BarRect(std::string* out, double x, double y, double width, double height, const char* fill)
+{
+    Append(out, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"%s\" stroke=\"white\" "
+                "stroke-width=\"0.5\"/>",
+           x, y, width, height, fill);
+}
+
+// One piece of a cycle's bar; `head` marks the piece where the cycle began.
+void BarPiece(std::string* out, const Bar& bar, double x0, double x1, double y, double height, bool head)
+{
+    const double width = x1 - x0;
+    switch (bar.cycle->state) {
+    case CycleState::kStopped:
+        BarRect(out, x0, y, width, height, kStoppedColour);
+        break;
+    case CycleState::kDied:
+        BarRect(out, x0, y, width, height, kDiedBodyColour);
+        if (head)
+            BarRect(out, x0, y, std::min(width, kDiedHeadWidth), height, kDiedColour);
+        break;
+    case CycleState::kRunning:
+        BarRect(out, x0, y, width, height, "url(#open)");
+        break;
+    }
+}
+
+// A label centred on x, or moved in where it would run off the picture.
+void AxisLabel(std::string* out, double x, double y, const char* colour, const std::string& text)
+{
+    const double half = kCharWidth * text.size() / 2;
+    const char* anchor = x + half > kWidth - 2 ? "end" : "middle";
+    Append(out, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" text-anchor=\"%s\" fill=\"%s\">%s</text>",
+           x + half > kWidth - 2 ? kWidth - 2 : x, y, anchor, colour, text.c_str());
+}
+
+// --- The legend and the panels' headings.
+
+// The picture's title, the clock its times are on, and what each kind of bar means.
+void Legend(std::string* out, const std::vector<ReplayFile>& files)
+{
+    size_t cycles = 0;
+    for (const ReplayFile& file : files)
+        cycles += file.cycles.size();
+    Append(out, "<text x=\"16\" y=\"24\" font-size=\"16\" font-weight=\"bold\" fill=\"%s\">Boot cycles</text>",
+           kInkColour);
+    const int64_t offset = pictureShift < 0 ? -pictureShift : pictureShift;
+    Append(out, "<text x=\"130\" y=\"24\" font-size=\"12\" fill=\"%s\">%zu in %zu file%s, at UTC%c%02d:%02d as "
+                "in the text output</text>",
+           kQuietInkColour, cycles, files.size(), files.size() == 1 ? "" : "s", pictureShift < 0 ? '-' : '+',
+           static_cast<int>(offset / kHour), static_cast<int>(offset % kHour / 60));
+    struct Key {
+        const char* label;
+        const char* fill;
+        bool head;
+    };
+    constexpr Key kKeys[] = {{"stopped: ended by an orderly shutdown", kStoppedColour, false},
+                             {"died: no shutdown; it ended before the next boot", kDiedBodyColour, true},
+                             {"running: the newest, still going", "url(#open)", false}};
+    double x = 16;
+    for (const Key& key : kKeys) {
+        Append(out, "<rect x=\"%.1f\" y=\"36\" width=\"28\" height=\"11\" fill=\"%s\"/>", x, key.fill);
+        if (key.head)
+            Append(out, "<rect x=\"%.1f\" y=\"36\" width=\"%.1f\" height=\"11\" fill=\"%s\"/>", x, kDiedHeadWidth,
+                   kDiedColour);
+        Append(out, "<text x=\"%.1f\" y=\"46\" font-size=\"12\" fill=\"%s\">%s</text>", x + 34, kInkColour, key.label);
+        x += 34 + kCharWidth * 1.05 * std::char_traits<char>::length(key.label) + 30;
+    }
+}
+
+// A panel's file name, and its cycles counted by state, from the date of
+// `first` to that of `last`, in the `layout` named.
+void PanelHeading(std::string* out, const ReplayFile& file, int64_t first, int64_t last, const char* layout)
+{
+    size_t counts[3] = {};
+    for (const ReplayCycle& cycle : file.cycles)
+        ++counts[static_cast<int>(cycle.state)];
+    Append(out, "<text x=\"16\" y=\"18\" font-size=\"14\" font-weight=\"bold\" fill=\"%s\">", kInkColour);
+    AppendXmlText(out, file.path);
+    *out += "</text>";
+    Append(out, "<text x=\"16\" y=\"36\" font-size=\"12\" fill=\"%s\">%zu cycles: %zu stopped, %zu died, %zu "
+                "running",
+           kQuietInkColour, file.cycles.size(), counts[static_cast<int>(CycleState::kStopped)],
+           counts[static_cast<int>(CycleState::kDied)], counts[static_cast<int>(CycleState::kRunning)]);
+    if (!file.cycles.empty())
+        Append(out, ", %s to %s; %s", DateText(first, "%Y-%m-%d").c_str(), DateText(last, "%Y-%m-%d").c_str(),
+               layout);
+    *out += "</text>";
+}
+
+// --- A row per cycle, on one date axis.
+
+struct TickStep {
+    int64_t seconds;  // for a step of days or less
+    int months;       // for a step of months or years
+    const char* format;
+};
+constexpr TickStep kTickSteps[] = {
+    {kHour, 0, "%H:%M"},      {3 * kHour, 0, "%H:%M"}, {6 * kHour, 0, "%H:%M"}, {12 * kHour, 0, "%H:%M"},
+    {kDay, 0, "%Y-%m-%d"},    {2 * kDay, 0, "%Y-%m-%d"}, {kWeek, 0, "%Y-%m-%d"}, {2 * kWeek, 0, "%Y-%m-%d"},
+    {0, 1, "%Y-%m"},          {0, 3, "%Y-%m"},          {0, 6, "%Y-%m"},          {0, 12, "%Y"},
+    {0, 24, "%Y"},            {0, 60, "%Y"},            {0, 120, "%Y"},
+};
+
+// The ticks of a date axis over [first, last]: the first step, from an hour
+// to ten years, that leaves them room; each at a whole hour, day, Monday,
+// month or year.
+std::vector<int64_t> Ticks(int64_t first, int64_t last, const TickStep** chosen)
+{
+    const double fits = kPlotWidth / kMinTickSpacing;
+    for (const TickStep& step : kTickSteps) {
+        const double length = step.seconds ? step.seconds : step.months * 30.44 * kDay;
+        if ((last - first) / length > fits && &step != std::end(kTickSteps) - 1)
+            continue;
+        *chosen = &step;
+        std::vector<int64_t> ticks;
+        if (step.seconds) {
+            const int64_t shift = step.seconds >= kWeek ? kMondayShift : 0;
+            for (int64_t t = FloorTo(first + shift, step.seconds) - shift; t <= last; t += step.seconds)
+                if (t >= first)
+                    ticks.push_back(t);
+        } else {
+            const struct tm start = Fields(first);
+            int month = start.tm_year * 12 + start.tm_mon;
+            month -= month % step.months;
+            for (;; month += step.months) {
+                const int64_t t = DateTime(1900 + month / 12, month % 12, 1);
+                if (t > last)
+                    break;
+                if (t >= first)
+                    ticks.push_back(t);
+            }
+        }
+        return ticks;
+    }
+    return {};
+}
+
+// Draws `bars` a row each, oldest at the top, labelled with the text's index
+// and start, on a date axis over [first, last] (first < last); returns the
+// height drawn.
+double RowsPanel(std::string* out, const std::vector<Bar>& bars, int64_t first, int64_t last)
+{
+    if (bars.empty())
+        return kPanelHeading;
+    const double top = kPanelHeading + kAxisHeight;
+    const double bottom = top + bars.size() * kRowHeight;
+    const auto x = [&](int64_t t) { return kPlotLeft + kPlotWidth * (t - first) / double(last - first); };
+    const TickStep* step = nullptr;
+    const std::vector<int64_t> ticks = Ticks(first, last, &step);
+    std::string previousDate;
+    for (int64_t t : ticks) {
+        Append(out, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\"/>", x(t), top - 6, x(t),
+               bottom, kGridColour);
+        AxisLabel(out, x(t), top - 10, kInkColour, DateText(t, step->format));
+        // Hours alone do not say which day: the date goes above each new one.
+        const std::string date = DateText(t, "%Y-%m-%d");
+        if (step->seconds && step->seconds < kDay && date != previousDate)
+            AxisLabel(out, x(t), top - 22, kQuietInkColour, date);
+        previousDate = date;
+    }
+    for (size_t i = 0; i < bars.size(); ++i) {
+        const Bar& bar = bars[i];
+        const double y = top + i * kRowHeight;
+        const double barY = y + (kRowHeight - kRowBarHeight) / 2;
+        if (i % 2 == 0)
+            Append(out, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"%s\" opacity=\"0.5\"/>",
+                   kPlotLeft, y, kPlotWidth, kRowHeight, kLaneColour);
+        const CycleRow& row = bar.cycle->row;
+        Append(out, "<text x=\"16\" y=\"%.1f\" font-size=\"11\" font-family=\"DejaVu Sans Mono, monospace\" "
+                    "fill=\"%s\">",
+               barY + 10, kInkColour);
+        AppendXmlText(out, row[kIndexColumn] + "  " + row[kStartDateColumn] + " " + row[kStartTimeColumn]);
+        *out += "</text>";
+        OpenCycle(out, bar);
+        const double x0 = x(bar.from), x1 = std::max(x(bar.to), x0 + kMinRowBarWidth);
+        BarPiece(out, bar, x0, x1, barY, kRowBarHeight, true);
+        // The window's own elapsed text beside the bar, where there is room.
+        const std::string_view elapsed = std::string_view(row[kElapsedColumn]).substr(row[kElapsedColumn][0] == ' ');
+        const double width = kCharWidth * elapsed.size();
+        const bool after = x1 + 6 + width <= kWidth - 4;
+        Append(out, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" text-anchor=\"%s\" fill=\"%s\">",
+               after ? x1 + 6 : x0 - 6, barY + 10, after ? "start" : "end",
+               bar.cycle->state == CycleState::kDied ? kDiedColour : kQuietInkColour);
+        AppendXmlText(out, elapsed);
+        *out += "</text></g>";
+    }
+    return bottom;
+}
+
+// --- Calendar lanes: many cycles, a period a lane.
+
+enum class Period { kDay, kWeek, kMonth, kYear };
+struct PeriodKind {
+    Period period;
+    int64_t nominal;  // the length a whole lane's width stands for
+    const char* label;
+    const char* name;
+};
+constexpr PeriodKind kPeriods[] = {
+    {Period::kDay, kDay, "%Y-%m-%d %a", "a lane per day"},
+    {Period::kWeek, kWeek, "%Y-%m-%d", "a lane per week, from Monday"},
+    {Period::kMonth, 31 * kDay, "%Y-%m", "a lane per month"},
+    {Period::kYear, 366 * kDay, "%Y", "a lane per year"},
+};
+
+// The start of the lane of `period` that holds t, and of the k-th after it.
+int64_t LaneStart(const PeriodKind& kind, int64_t t, int k)
+{
+    switch (kind.period) {
+    case Period::kDay:
+        return FloorTo(t, kDay) + k * kDay;
+    case Period::kWeek:
+        return FloorTo(t + kMondayShift, kWeek) - kMondayShift + k * kWeek;
+    case Period::kMonth: {
+        const struct tm fields = Fields(t);
+        return DateTime(1900 + fields.tm_year, fields.tm_mon + k, 1);
+    }
+    case Period::kYear:
+        break;
+    }
+    return DateTime(1900 + Fields(t).tm_year + k, 0, 1);
+}
+
+// Which lane of `kind` holds t, counted from the lane that holds `first`.
+int LaneOf(const PeriodKind& kind, int64_t first, int64_t t)
+{
+    const struct tm from = Fields(first), to = Fields(t);
+    switch (kind.period) {
+    case Period::kDay:
+    case Period::kWeek:
+        return static_cast<int>((LaneStart(kind, t, 0) - LaneStart(kind, first, 0)) / kind.nominal);
+    case Period::kMonth:
+        return (to.tm_year - from.tm_year) * 12 + to.tm_mon - from.tm_mon;
+    case Period::kYear:
+        break;
+    }
+    return to.tm_year - from.tm_year;
+}
+
+// The number of lanes of `kind` from the lane of `first` to that of `last`.
+int LaneCount(const PeriodKind& kind, int64_t first, int64_t last)
+{
+    return LaneOf(kind, first, last) + 1;
+}
+
+// The ticks along a lane, each at its offset into the lane, and its label.
+void LaneTicks(std::string* out, const PeriodKind& kind, double top, double bottom)
+{
+    const auto tick = [&](int64_t offset, const char* label, bool centred) {
+        const double x = kPlotLeft + kPlotWidth * offset / double(kind.nominal);
+        Append(out, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\"/>", x, top - 4, x, bottom,
+               kGridColour);
+        const double labelX = centred ? x + kPlotWidth * kDay / double(kind.nominal) / 2 : x;
+        AxisLabel(out, labelX, top - 8, kInkColour, label);
+    };
+    char label[8];
+    switch (kind.period) {
+    case Period::kDay:
+        for (int hour = 0; hour < 24; hour += 3) {
+            std::snprintf(label, sizeof label, "%02d:00", hour);
+            tick(hour * kHour, label, false);
+        }
+        break;
+    case Period::kWeek:
+        for (int day = 0; day < 7; ++day)
+            tick(day * kDay, kWeekdays[day], true);
+        break;
+    case Period::kMonth:
+        for (int day = 1; day <= 29; day += 7) {
+            std::snprintf(label, sizeof label, "%d", day);
+            tick((day - 1) * kDay, label, false);
+        }
+        break;
+    case Period::kYear:
+        for (int month = 0; month < 12; ++month)
+            tick(kMonthStartDays[month] * kDay, kMonths[month], false);
+        break;
+    }
+}
+
+// Draws `bars` in lanes of `kind` from the one holding `first` to the one
+// holding `last`, oldest at the top, each bar cut where it crosses into the
+// next lane; returns the height drawn.
+double LanesPanel(std::string* out, const std::vector<Bar>& bars, const PeriodKind& kind, int64_t first,
+                  int64_t last)
+{
+    const int lanes = LaneCount(kind, first, last);
+    const double laneHeight = std::clamp(kLanesTall / lanes, kMinLaneHeight, kMaxLaneHeight);
+    const double barHeight = laneHeight - std::max(2.0, laneHeight / 5);
+    const double top = kPanelHeading + kAxisHeight;
+    const double bottom = top + lanes * laneHeight;
+    const int64_t firstLane = LaneStart(kind, first, 0);
+    const int labelEvery = static_cast<int>(std::ceil(kMinLabelledLaneHeight / laneHeight));
+    for (int k = 0; k < lanes; ++k) {
+        const int64_t start = LaneStart(kind, firstLane, k), end = LaneStart(kind, firstLane, k + 1);
+        const double y = top + k * laneHeight;
+        Append(out, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"%s\"/>", kPlotLeft, y + 0.5,
+               kPlotWidth * (end - start) / double(kind.nominal), laneHeight - 1, kLaneColour);
+        if ((lanes - 1 - k) % labelEvery == 0)  // the newest lane always
+            Append(out, "<text x=\"16\" y=\"%.1f\" font-size=\"%.0f\" font-family=\"DejaVu Sans Mono, monospace\" "
+                        "fill=\"%s\">%s</text>",
+                   y + laneHeight / 2 + 4, std::min(11.0, laneHeight * labelEvery - 1), kInkColour,
+                   DateText(start, kind.label).c_str());
+    }
+    LaneTicks(out, kind, top, bottom);
+    // A log whose clock was set back lists cycles out of time order, so each
+    // bar finds its own lane.
+    for (const Bar& bar : bars) {
+        const int lane = LaneOf(kind, firstLane, bar.from);
+        OpenCycle(out, bar);
+        for (int k = lane; k < lanes; ++k) {
+            const int64_t start = LaneStart(kind, firstLane, k), end = LaneStart(kind, firstLane, k + 1);
+            if (start > bar.to || (start == bar.to && k > lane))
+                break;
+            const int64_t from = std::max(bar.from, start), to = std::min(bar.to, end);
+            const double y = top + k * laneHeight + (laneHeight - barHeight) / 2;
+            const double x0 = kPlotLeft + kPlotWidth * (from - start) / double(kind.nominal);
+            const double x1 = kPlotLeft + kPlotWidth * (to - start) / double(kind.nominal);
+            BarPiece(out, bar, x0, std::max(x1, x0 + kMinLaneBarWidth), y, barHeight, k == lane);
+        }
+        *out += "</g>";
+    }
+    return bottom;
+}
+
+// One file's panel at its own scale, a row per cycle or lanes of the shortest
+// period that keeps them to kMaxLanes; returns its height.
+double Panel(std::string* out, const ReplayFile& file)
+{
+    int64_t first, last;
+    std::vector<Bar> bars = Bars(file, 0, &first, &last);
+    const int64_t newest = last;
+    const int64_t span = std::max<int64_t>(last - first, kHour);
+    if (file.cycles.size() <= kRowLayoutLimit) {
+        bars = Bars(file, std::max<int64_t>(span / 25, kHour), &first, &last);
+        PanelHeading(out, file, first, newest, "a row per cycle, the oldest at the top");
+        if (last == first)
+            ++last;
+        return RowsPanel(out, bars, first, last);
+    }
+    const PeriodKind* kind = &kPeriods[0];
+    for (const PeriodKind& candidate : kPeriods) {
+        kind = &candidate;
+        if (LaneCount(candidate, first, last + candidate.nominal / 12) <= kMaxLanes)
+            break;
+    }
+    bars = Bars(file, kind->nominal / 12, &first, &last);
+    PanelHeading(out, file, first, newest, (std::string(kind->name) + ", the oldest at the top").c_str());
+    return LanesPanel(out, bars, *kind, first, last);
+}
+
+}  // namespace
+
+// The panels are made first, since the picture's height heads the document.
+void WriteTimelineSvg(FILE* out, const std::vector<ReplayFile>& files)
+{
+    pictureShift = ProgramTextOffset();
+    std::string body;
+    double y = kLegendHeight;
+    for (const ReplayFile& file : files) {
+        std::string panel;
+        const double height = Panel(&panel, file);
+        Append(&body, "<g class=\"file\" transform=\"translate(0,%.1f)\">", y);
+        body += panel;
+        body += "</g>\n";
+        y += height + kPanelGap;
+    }
+    std::string svg;
+    Append(&svg,
+           "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
+           "font-family=\"DejaVu Sans, Verdana, sans-serif\">\n",
+           kWidth, y, kWidth, y);
+    Append(&svg,
+           "<defs><linearGradient id=\"open\"><stop offset=\"0\" stop-color=\"%s\"/>"
+           "<stop offset=\"1\" stop-color=\"%s\" stop-opacity=\"0.08\"/></linearGradient></defs>\n",
+           kRunningColour, kRunningColour);
+    Append(&svg, "<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n");
+    Legend(&svg, files);
+    svg += "\n";
+    svg += body;
+    svg += "</svg>\n";
+    std::fwrite(svg.data(), 1, svg.size(), out);
+}
