@@ -330,11 +330,14 @@ TEST(EvtxFileValues, ReadsEachValueTypeTheItemsCanHave)
 }
 
 // Binary XML written here: a fragment header and elements with inline names,
-// as a record does without a template.
+// as a record does without a template, or as a template definition holds them.
 struct Xml {
     std::vector<uint8_t> bytes;
-    uint32_t base;  // chunk offset of bytes[0]
+    uint32_t base;            // chunk offset of bytes[0]
+    bool definition = false;  // inside a definition: element starts carry a dependency id
 };
+
+using Fill = std::function<void(Xml*)>;
 
 void Raw(Xml* x, std::initializer_list<uint8_t> bytes)
 {
@@ -367,12 +370,13 @@ void Text(Xml* x, const std::string& text)
 }
 
 // An element with at most one attribute (skipped when its value is null)
-// and text content (an empty element when null).
-void Element(Xml* x, const std::string& name, const char* attribute, const char* value,
-             const std::function<void(Xml*)>& content)
+// and content (an empty element when null).
+void Element(Xml* x, const std::string& name, const char* attribute, const Fill& value, const Fill& content)
 {
     const bool attributed = attribute && value;
     Raw(x, {static_cast<uint8_t>(attributed ? 0x41 : 0x01)});
+    if (x->definition)
+        Raw(x, {0xFF, 0xFF});  // no value's NULL drops it
     const size_t sizeAt = x->bytes.size();
     Raw32(x, 0);
     Name(x, name);
@@ -381,7 +385,7 @@ void Element(Xml* x, const std::string& name, const char* attribute, const char*
         Raw32(x, 0);
         Raw(x, {0x06});
         Name(x, attribute);
-        Text(x, value);
+        value(x);
         PutU32(&x->bytes, listAt, static_cast<uint32_t>(x->bytes.size() - listAt - 4));
     }
     if (content) {
@@ -394,6 +398,32 @@ void Element(Xml* x, const std::string& name, const char* attribute, const char*
     PutU32(&x->bytes, sizeAt, static_cast<uint32_t>(x->bytes.size() - sizeAt - 4));
 }
 
+// The same, its attribute's value a text.
+void Element(Xml* x, const std::string& name, const char* attribute, const char* value, const Fill& content)
+{
+    Element(x, name, attribute, value ? Fill([value](Xml* x) { Text(x, value); }) : Fill(), content);
+}
+
+// A template instance in element content, its definition inline: a Data
+// element whose text is the instance's one value, "A".
+void NestedInstance(Xml* x)
+{
+    Raw(x, {0x0C, 0x01});
+    Raw32(x, 7);  // template id
+    const uint32_t definitionAt = x->base + static_cast<uint32_t>(x->bytes.size()) + 4;
+    Raw32(x, definitionAt);
+    Xml d{{}, definitionAt + 24, true};
+    Raw(&d, {0x0F, 0x01, 0x01, 0x00});
+    Element(&d, "Data", nullptr, nullptr, [](Xml* x) { Raw(x, {0x0E, 0x00, 0x00, 0x01}); });
+    Raw(&d, {0x00});
+    Raw32(x, 0);  // next definition
+    Raw(x, {'n', 'e', 's', 't', 'e', 'd', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});  // GUID
+    Raw32(x, static_cast<uint32_t>(d.bytes.size()));
+    x->bytes.insert(x->bytes.end(), d.bytes.begin(), d.bytes.end());
+    Raw32(x, 1);
+    Raw(x, {0x02, 0x00, 0x01, 0x00, 'A', 0x00});
+}
+
 struct Written {
     const char* eventId;
     const char* qualifiers;  // null: no attribute
@@ -401,6 +431,8 @@ struct Written {
     const char* keywords;
     const char* systemTime;
     const char* parent = "System";  // the element that holds the items
+    const char* root = "Event";
+    Fill more = nullptr;            // content after the items, inside their parent
 };
 
 // The binary XML of an event written out, for a record at chunk offset `at`.
@@ -409,7 +441,7 @@ std::vector<uint8_t> WrittenEvent(uint32_t at, const Written& w)
     Xml x{{}, at + 0x18};
     Raw(&x, {0x0F, 0x01, 0x01, 0x00});
     const auto text = [](const char* value) { return [value](Xml* x) { Text(x, value); }; };
-    Element(&x, "Event", nullptr, nullptr, [&](Xml* x) {
+    Element(&x, w.root, nullptr, nullptr, [&](Xml* x) {
         Element(x, w.parent, nullptr, nullptr, [&](Xml* x) {
             Element(x, "Provider", "Name", "EventLog", nullptr);
             Element(x, "EventID", "Qualifiers", w.qualifiers, text(w.eventId));
@@ -421,6 +453,8 @@ std::vector<uint8_t> WrittenEvent(uint32_t at, const Written& w)
             Element(x, "Computer", nullptr, nullptr, [](Xml* x) {
                 Raw(x, {0x07, 0x01, 0x00, 'A', 0, 0x08, 0x41, 0x00, 0x0B, 0x00, 0x00});
             });
+            if (w.more)
+                w.more(x);
         });
         Element(x, "EventData", nullptr, nullptr, [](Xml*) {});
     });
@@ -467,28 +501,82 @@ std::vector<uint8_t> ImageOf(const std::vector<std::function<std::vector<uint8_t
 TEST(EvtxFileWrittenOut, GivesTheFieldsOfItsTemplatedTwin)
 {
     struct Case {
+        const char* name;
         Written w;
         Row expected;
+        uint32_t lost = 0;  // of the three records alike
     };
     const Row twin = RowOf(Rows(Parse(RealChunk0()).stream), 3);
     ASSERT_EQ(twin.eventId, kBootMarker);
+    // The twin's texts, but for the time, or with more content after the items.
+    const auto at = [](const char* time) { return Written{"6009", "32768", "4", "0x80000000000000", time}; };
+    const auto with = [](Fill more) {
+        return Written{"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z", "System", "Event", more};
+    };
+    const auto generated = [&](uint32_t time) { return Row{3, time, kBootWritten, kBootMarker, 4}; };
+    const std::function<void(Xml*, int)> nest = [&nest](Xml* x, int depth) {
+        if (depth > 0)
+            Element(x, "D", nullptr, nullptr, [&nest, depth](Xml* x) { nest(x, depth - 1); });
+    };
+    const std::string longest = "2015-06-23T06:00:48." + std::string(26, '0') + "Z";  // 47 characters
+    const std::string tooLong = "2015-06-23T06:00:48." + std::string(27, '0') + "Z";
     const Case cases[] = {
-        {{"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48.6250000Z"}, twin},
-        {{"6006", nullptr, "4", "0x80000000000000", "2015-06-23T06:00:48Z"}, {3, kBootWritten, kBootWritten, 0x1776, 4}},
-        {{" 6009 ", "0x8000", " 2 ", "0", "2015-06-23 06:00:48.5"}, {3, kBootWritten, kBootWritten, kBootMarker, 1}},
-        {{"6009", "32768", "0", "0x20000000000000", "1969-12-31T23:59:59Z"}, {3, 0, kBootWritten, kBootMarker, 8}},
-        {{"6009", "32768", nullptr, "4503599627370496", "2106-02-07T06:28:15Z"},  // 0x10000000000000
+        {"the twin's texts", at("2015-06-23T06:00:48.6250000Z"), twin},
+        {"no Qualifiers", {"6006", nullptr, "4", "0x80000000000000", "2015-06-23T06:00:48Z"},
+         {3, kBootWritten, kBootWritten, 0x1776, 4}},
+        {"blanks round the texts, Qualifiers in hex, a blank for the T, no Z",
+         {" 6009 ", "0x8000", " 2 ", "0", "2015-06-23 06:00:48.5"}, {3, kBootWritten, kBootWritten, kBootMarker, 1}},
+        {"before 1970", {"6009", "32768", "0", "0x20000000000000", "1969-12-31T23:59:59Z"},
+         {3, 0, kBootWritten, kBootMarker, 8}},
+        {"no Level, Keywords in decimal, the last second 32 bits hold",
+         {"6009", "32768", nullptr, "4503599627370496", "2106-02-07T06:28:15Z"},  // 0x10000000000000
          {3, 0xFFFFFFFFu, kBootWritten, kBootMarker, 16}},
-        {{"6009", "32768", "x", "0x20000000000000", "2106-02-07T06:28:16Z"}, {3, 0, kBootWritten, kBootMarker, 8}},
-        {{"", "99999", "4", "0x80000000000000", "2015-02-30T06:00:48Z"}, {3, 0, kBootWritten, 0x869F0000u, 4}},
-        {{"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z", "UserData"}, {3, 0, kBootWritten, 0, 0}},
+        {"a second past it, a Level that is no number",
+         {"6009", "32768", "x", "0x20000000000000", "2106-02-07T06:28:16Z"}, {3, 0, kBootWritten, kBootMarker, 8}},
+        {"an empty EventID, Qualifiers past 16 bits, 30 February",
+         {"", "99999", "4", "0x80000000000000", "2015-02-30T06:00:48Z"}, {3, 0, kBootWritten, 0x869F0000u, 4}},
+        {"items under UserData", {"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z", "UserData"},
+         {3, 0, kBootWritten, 0, 0}},
+        {"29 February of a leap year", at("2016-02-29T06:00:48Z"), generated(1456725648)},
+        {"29 February of a year divisible by 400", at("2000-02-29T00:00:00Z"), generated(951782400)},
+        {"the last second of a year", at("2015-12-31T23:59:59Z"), generated(1451606399)},
+        {"second 60 refused", at("2015-06-23T06:00:60Z"), generated(0)},
+        {"text after the time refused", at("2015-06-23T06:00:48Zx"), generated(0)},
+        {"a time text of 47 characters, the longest read", at(longest.c_str()), generated(kBootWritten)},
+        {"a time text of 48 characters refused", at(tooLong.c_str()), generated(0)},
+        {"upper-case hex digits", {"6009", "32768", "0", "0x0020FFFF00000000", "2015-06-23T06:00:48Z"},
+         {3, kBootWritten, kBootWritten, kBootMarker, 8}},
+        {"the largest 64-bit number", {"6009", "32768", "0", "18446744073709551615", "2015-06-23T06:00:48Z"},
+         {3, kBootWritten, kBootWritten, kBootMarker, 8}},
+        {"one past the largest 64-bit number refused",
+         {"6009", "32768", "0", "18446744073709551616", "2015-06-23T06:00:48Z"},
+         {3, kBootWritten, kBootWritten, kBootMarker, 0}},
+        {"an EventID past 16 bits keeps its low 16",
+         {"71545", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z"}, twin},
+        {"a parent named with a prefix of System",
+         {"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z", "Syste"}, {3, 0, kBootWritten, 0, 0}},
+        {"a root other than Event",
+         {"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z", "System", "Other"},
+         {3, 0, kBootWritten, 0, 0}},
+        {"a Level given twice: the first counts",
+         with([](Xml* x) { Element(x, "Level", nullptr, nullptr, [](Xml* x) { Text(x, "2"); }); }), twin},
+        {"a template instance in content, stepped over",
+         with([](Xml* x) { Element(x, "Data", nullptr, nullptr, NestedInstance); }), twin},
+        {"elements 64 deep", with([&nest](Xml* x) { nest(x, 62); }), twin},
+        {"elements 65 deep: unsound", with([&nest](Xml* x) { nest(x, 63); }), Row{}, 3},
+        {"64 siblings, each with content",
+         with([](Xml* x) {
+             for (int i = 0; i < 64; ++i)
+                 Element(x, "D", nullptr, nullptr, [](Xml* x) { Text(x, "1"); });
+         }),
+         twin},
     };
     for (const Case& c : cases) {
         const auto body = [&](uint32_t at) { return WrittenEvent(at, c.w); };
         const Parsed parsed = Parse(ImageOf({body, body, body}));
-        ASSERT_TRUE(parsed.ok);
-        EXPECT_EQ(parsed.skipped.records, 0u) << c.w.eventId << " " << c.w.systemTime;
-        EXPECT_EQ(RowOf(Rows(parsed.stream), 3), c.expected) << c.w.eventId << " " << c.w.systemTime;
+        ASSERT_TRUE(parsed.ok) << c.name;
+        EXPECT_EQ(parsed.skipped.records, c.lost) << c.name;
+        EXPECT_EQ(RowOf(Rows(parsed.stream), 3), c.expected) << c.name;
     }
 }
 
