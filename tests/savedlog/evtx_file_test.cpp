@@ -284,6 +284,15 @@ TEST(EvtxFileValues, ReadsEachValueTypeTheItemsCanHave)
     };
     const uint32_t record = kHeaderBlock + kRecord3;
     const uint32_t descriptors = kHeaderBlock + kRecord3Descriptors;
+    // TimeCreated as a SYSTEMTIME of 2015-06-23 07:00:48 and `milliseconds`,
+    // in the place of Keywords and its own value.
+    const auto SystemTimeOverKeywords = [&](std::vector<uint8_t>* image, uint16_t milliseconds) {
+        (*image)[descriptors + 4 * 6 + 2] = 0x12;
+        PutU16(image, descriptors + 4 * 5, 0);
+        PutU16(image, descriptors + 4 * 6, 16);
+        const uint16_t when[8] = {2015, 6, 2, 23, 7, 0, 48, milliseconds};
+        std::memcpy(image->data() + record + 0x82, when, sizeof when);
+    };
     const Case cases[] = {
         {"as written", [](std::vector<uint8_t>*) {}, {3, kBootWritten, kBootWritten, kBootMarker, 4}},
         {"Qualifiers NULL", [&](std::vector<uint8_t>* image) { (*image)[descriptors + 4 * 4 + 2] = 0x00; },
@@ -300,6 +309,19 @@ TEST(EvtxFileValues, ReadsEachValueTypeTheItemsCanHave)
              std::memcpy(image->data() + record + 0x80, when, sizeof when);
          },
          {3, kBootWritten + 3600, kBootWritten, 0x1779, 4}},
+        // The same over Keywords alone, exactly 16 bytes, Qualifiers kept.
+        {"TimeCreated as a SYSTEMTIME of exactly 16 bytes",
+         [&](std::vector<uint8_t>* image) { SystemTimeOverKeywords(image, 999); },
+         {3, kBootWritten + 3600, kBootWritten, kBootMarker, 4}},
+        // EventID as a SizeT of a 32-bit writer, over the bytes of Qualifiers.
+        {"EventID as a 32-bit SizeT",
+         [&](std::vector<uint8_t>* image) {
+             (*image)[descriptors + 4 * 3 + 2] = 0x10;
+             PutU16(image, descriptors + 4 * 3, 4);
+             PutU16(image, descriptors + 4 * 4, 0);
+             PutU32(image, record + 0x7E, 6006);
+         },
+         {3, kBootWritten, kBootWritten, 0x1776, 4}},
         {"EventID as a string",
          [&](std::vector<uint8_t>* image) {
              (*image)[descriptors + 4 * 3 + 2] = 0x01;  // a String of one unit, "7"
