@@ -313,6 +313,9 @@ TEST(EvtxFileValues, ReadsEachValueTypeTheItemsCanHave)
         {"TimeCreated as a SYSTEMTIME of exactly 16 bytes",
          [&](std::vector<uint8_t>* image) { SystemTimeOverKeywords(image, 999); },
          {3, kBootWritten + 3600, kBootWritten, kBootMarker, 4}},
+        {"a SYSTEMTIME of 1000 milliseconds refused",
+         [&](std::vector<uint8_t>* image) { SystemTimeOverKeywords(image, 1000); },
+         {3, 0, kBootWritten, kBootMarker, 4}},
         // EventID as a SizeT of a 32-bit writer, over the bytes of Qualifiers.
         {"EventID as a 32-bit SizeT",
          [&](std::vector<uint8_t>* image) {
@@ -560,7 +563,9 @@ TEST(EvtxFileWrittenOut, GivesTheFieldsOfItsTemplatedTwin)
         {"items under UserData", {"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z", "UserData"},
          {3, 0, kBootWritten, 0, 0}},
         {"29 February of a leap year", at("2016-02-29T06:00:48Z"), generated(1456725648)},
+        {"29 February of a common year refused", at("2015-02-29T06:00:48Z"), generated(0)},
         {"29 February of a year divisible by 400", at("2000-02-29T00:00:00Z"), generated(951782400)},
+        {"29 February of a century not divisible by 400 refused", at("2100-02-29T00:00:00Z"), generated(0)},
         {"the last second of a year", at("2015-12-31T23:59:59Z"), generated(1451606399)},
         {"second 60 refused", at("2015-06-23T06:00:60Z"), generated(0)},
         {"text after the time refused", at("2015-06-23T06:00:48Zx"), generated(0)},
