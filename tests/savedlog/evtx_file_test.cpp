@@ -607,6 +607,227 @@ TEST(EvtxFileWrittenOut, GivesTheFieldsOfItsTemplatedTwin)
     }
 }
 
+// Where a template definition puts the items: the index of the substitution
+// value each takes, -1 for none.
+struct Numbering {
+    int eventId, qualifiers, level, keywords, systemTime;
+};
+
+// A definition laid at chunk offset `at`: next offset, GUID, data size, then
+// Event > System with the items as optional substitutions.
+std::vector<uint8_t> Definition(uint32_t at, const Numbering& n)
+{
+    const auto sub = [](int index, uint8_t type) {
+        return Fill([=](Xml* x) {
+            Raw(x, {0x0E, static_cast<uint8_t>(index), static_cast<uint8_t>(index >> 8), type});
+        });
+    };
+    Xml x{{}, at + 24, true};
+    Raw(&x, {0x0F, 0x01, 0x01, 0x00});
+    Element(&x, "Event", nullptr, nullptr, [&](Xml* x) {
+        Element(x, "System", nullptr, nullptr, [&](Xml* x) {
+            if (n.eventId >= 0)
+                Element(x, "EventID", n.qualifiers >= 0 ? "Qualifiers" : nullptr, sub(n.qualifiers, 0x06),
+                        sub(n.eventId, 0x06));
+            if (n.level >= 0)
+                Element(x, "Level", nullptr, nullptr, sub(n.level, 0x04));
+            if (n.keywords >= 0)
+                Element(x, "Keywords", nullptr, nullptr, sub(n.keywords, 0x15));
+            if (n.systemTime >= 0)
+                Element(x, "TimeCreated", "SystemTime", sub(n.systemTime, 0x11), nullptr);
+        });
+    });
+    Raw(&x, {0x00});
+    Xml header{{}, at};
+    Raw32(&header, 0);
+    Raw(&header, {'d', 'e', 'f', 'i', 'n', 'i', 't', 'i', 'o', 'n', 0, 0, 0, 0, 0, 0});
+    Raw32(&header, static_cast<uint32_t>(x.bytes.size()));
+    header.bytes.insert(header.bytes.end(), x.bytes.begin(), x.bytes.end());
+    return header.bytes;
+}
+
+// A substitution value: its type and bytes.
+struct Value {
+    uint8_t type;
+    std::vector<uint8_t> bytes;
+};
+
+// The values of a boot record whose definition numbers them as `n`, with
+// its own event ID and level; indices no item takes hold NULLs.
+std::vector<Value> BootValues(const Numbering& n, uint16_t eventId, uint8_t level)
+{
+    const int count = std::max({n.eventId, n.qualifiers, n.level, n.keywords, n.systemTime}) + 1;
+    std::vector<Value> values(count, Value{0x00, {}});
+    const auto put = [&](int index, uint8_t type, uint64_t value, size_t width) {
+        if (index >= 0) {
+            values[index] = {type, std::vector<uint8_t>(width)};
+            std::memcpy(values[index].bytes.data(), &value, width);
+        }
+    };
+    put(n.eventId, 0x06, eventId, 2);
+    put(n.qualifiers, 0x06, 0x8000, 2);
+    put(n.level, 0x04, level, 1);
+    put(n.keywords, 0x15, 0x80000000000000ull, 8);
+    put(n.systemTime, 0x11, 116444736000000000ull + uint64_t{kBootWritten} * 10000000, 8);
+    return values;
+}
+
+// A record's binary XML: an instance of the definition at `definition` with
+// `values`, then `after`, bytes no descriptor covers, and the end of stream.
+std::vector<uint8_t> InstanceXml(uint32_t definition, const std::vector<Value>& values,
+                                 const std::vector<uint8_t>& after)
+{
+    Xml x{{}, 0};
+    Raw(&x, {0x0F, 0x01, 0x01, 0x00, 0x0C, 0x01});
+    Raw32(&x, 0x7E3A);  // template id
+    Raw32(&x, definition);
+    Raw32(&x, static_cast<uint32_t>(values.size()));
+    for (const Value& value : values) {
+        const size_t size = value.bytes.size();
+        Raw(&x, {static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8), value.type, 0});
+    }
+    for (const Value& value : values)
+        x.bytes.insert(x.bytes.end(), value.bytes.begin(), value.bytes.end());
+    x.bytes.insert(x.bytes.end(), after.begin(), after.end());
+    Raw(&x, {0x00});
+    return x.bytes;
+}
+
+// The slot of the reader's table of definitions that a definition at
+// `offset` hashes to first; the table has 2048.
+uint32_t PlanSlot(uint32_t offset)
+{
+    return (offset * 2654435761u) >> 21;
+}
+
+// Where a definition lies: past those before it in a slot none of them has,
+// in the slot of the one before it, in the table's last slot, or in the
+// chunk header's tables.
+enum Placement { kOwnSlot, kSameSlot, kLastSlot, kInChunkHeader };
+
+struct Laid {
+    Placement where;
+    Numbering numbering;
+};
+
+// A record: the definition it is an instance of, and the event ID and level
+// of its boot values, or values and trailing bytes of its own.
+struct Use {
+    size_t definition;
+    uint16_t eventId;
+    uint8_t level;
+    std::vector<Value> values = {};
+    std::vector<uint8_t> after = {};
+};
+
+// A one-chunk image of records, each of `uses` an instance of one of
+// `definitions`. Those not in the chunk header lie in the first record, past
+// its own binary XML, at the first offsets their placements allow.
+std::vector<uint8_t> TemplateImage(const std::vector<Laid>& definitions, const std::vector<Use>& uses)
+{
+    const auto valuesOf = [&](const Use& use) {
+        return use.values.empty() ? BootValues(definitions[use.definition].numbering, use.eventId, use.level)
+                                  : use.values;
+    };
+    const uint32_t firstXml = kChunkHeader + 0x18;
+    uint32_t end = firstXml + static_cast<uint32_t>(InstanceXml(0, valuesOf(uses[0]), uses[0].after).size());
+    std::vector<uint32_t> offsets;
+    for (const Laid& laid : definitions) {
+        uint32_t at = end;
+        const auto slotTaken = [&](uint32_t offset) {
+            return std::any_of(offsets.begin(), offsets.end(),
+                               [&](uint32_t other) { return PlanSlot(other) == PlanSlot(offset); });
+        };
+        switch (laid.where) {
+        case kOwnSlot:
+            while (slotTaken(at))
+                ++at;
+            break;
+        case kSameSlot:
+            while (PlanSlot(at) != PlanSlot(offsets.back()))
+                ++at;
+            break;
+        case kLastSlot:
+            while (PlanSlot(at) != 2047)
+                ++at;
+            break;
+        case kInChunkHeader:
+            at = 0x80;
+            break;
+        }
+        if (laid.where != kInChunkHeader)
+            end = at + static_cast<uint32_t>(Definition(at, laid.numbering).size());
+        offsets.push_back(at);
+    }
+    std::vector<std::function<std::vector<uint8_t>(uint32_t)>> bodies;
+    for (size_t i = 0; i < uses.size(); ++i) {
+        bodies.push_back([&, i](uint32_t) {
+            std::vector<uint8_t> xml = InstanceXml(offsets[uses[i].definition], valuesOf(uses[i]), uses[i].after);
+            if (i == 0) {
+                xml.resize(end - firstXml);
+                for (size_t d = 0; d < definitions.size(); ++d) {
+                    if (definitions[d].where != kInChunkHeader) {
+                        const std::vector<uint8_t> bytes = Definition(offsets[d], definitions[d].numbering);
+                        std::copy(bytes.begin(), bytes.end(), xml.begin() + (offsets[d] - firstXml));
+                    }
+                }
+            }
+            return xml;
+        });
+    }
+    std::vector<uint8_t> image = ImageOf(bodies);
+    for (size_t d = 0; d < definitions.size(); ++d) {
+        if (definitions[d].where == kInChunkHeader) {
+            const std::vector<uint8_t> bytes = Definition(offsets[d], definitions[d].numbering);
+            EXPECT_LE(offsets[d] + bytes.size(), kChunkHeader) << "a definition too large for the chunk header";
+            std::copy(bytes.begin(), bytes.end(), image.begin() + kHeaderBlock + offsets[d]);
+        }
+    }
+    return image;
+}
+
+// Records of templates built here, each definition numbering the items in
+// its own way: every record takes its items where its own definition says,
+// wherever the definitions lie and however they share the table of them.
+TEST(EvtxFileTemplates, EachRecordTakesItsItemsWhereItsOwnDefinitionPutsThem)
+{
+    struct Case {
+        const char* name;
+        std::vector<Laid> definitions;
+        std::vector<Use> uses;  // one record each, numbered 1, 2, ...
+        std::vector<Row> expected;  // newest first
+        SkippedParts skipped;
+    };
+    const Numbering usual{1, 2, 0, 3, 4}, other{0, 4, 1, 2, 3}, eventIdOnly{0, -1, -1, -1, -1},
+        eventIdSecond{1, -1, -1, -1, -1};
+    // Records of the two definitions in turn, each with an event ID and level of its own.
+    const std::vector<Use> inTurn = {{0, 6009, 4}, {1, 6006, 2}, {0, 6005, 4}, {1, 6013, 3}};
+    const std::vector<Row> inTurnRows = {{4, kBootWritten, kBootWritten, 0x8000177D, 2},
+                                         {3, kBootWritten, kBootWritten, 0x80001775, 4},
+                                         {2, kBootWritten, kBootWritten, 0x80001776, 1},
+                                         {1, kBootWritten, kBootWritten, kBootMarker, 4}};
+    const Case cases[] = {
+        {"two definitions numbering the items differently, their records in turn",
+         {{kOwnSlot, usual}, {kOwnSlot, other}}, inTurn, inTurnRows, {0, 0, 0}},
+        {"two definitions in one slot of the table", {{kOwnSlot, usual}, {kSameSlot, other}}, inTurn, inTurnRows,
+         {0, 0, 0}},
+        {"two definitions in the table's last slot", {{kLastSlot, usual}, {kLastSlot, other}}, inTurn, inTurnRows,
+         {0, 0, 0}},
+        {"a definition in the chunk header refused", {{kOwnSlot, usual}, {kInChunkHeader, eventIdOnly}},
+         {{1, 6009, 4}, {0, 6006, 2}}, {{2, kBootWritten, kBootWritten, 0x80001776, 1}}, {0, 1, 1}},
+        // Were index 1 read, its descriptor would be the first value's bytes,
+        // a UInt16 of 2 bytes, and its value the two bytes after: 6009.
+        {"an item numbered one past the values gives nothing", {{kOwnSlot, eventIdSecond}},
+         {{0, 0, 0, {{0x0E, {0x02, 0x00, 0x06, 0x00}}}, {0x79, 0x17}}}, {{1, 0, kBootWritten, 0, 0}}, {0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        const Parsed parsed = Parse(TemplateImage(c.definitions, c.uses));
+        ASSERT_TRUE(parsed.ok) << c.name;
+        EXPECT_EQ(Rows(parsed.stream), c.expected) << c.name;
+        EXPECT_EQ(SkippedPartsText(parsed.skipped), SkippedPartsText(c.skipped)) << c.name;
+    }
+}
+
 // Identifiers `last` down to 1 of chunk 0, but for those in `except`.
 std::vector<uint32_t> Kept(uint32_t last, std::initializer_list<uint32_t> except = {})
 {
