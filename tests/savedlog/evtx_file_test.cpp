@@ -913,6 +913,30 @@ TEST(EvtxFileDamage, ReadsEverySoundRecordAndCountsTheRest)
          nullptr, none, {0, 0, 0}},
         {"free space at the slot's end, over leftovers",
          [&](std::vector<uint8_t>* image) { PutU32(image, chunk + 0x30, kChunkSize); }, nullptr, all, {0, 1, 0}},
+        // Record 158, at 0xFBD8, grown to fill the slot.
+        {"a full chunk, its last record ending at the slot's end",
+         [&](std::vector<uint8_t>* image) {
+             const uint32_t size = kChunkSize - 0xFBD8;
+             PutU32(image, chunk + 0xFBD8 + 4, size);
+             PutU32(image, chunk + kChunkSize - 4, size);
+             PutU32(image, chunk + 0x30, kChunkSize);
+         },
+         nullptr, all, {0, 0, 0}},
+        // Record 159 at the free space: its header, an end of stream, its size's copy.
+        {"a record of the least size",
+         [&](std::vector<uint8_t>* image) {
+             const size_t at = chunk + 0xFDD0;
+             std::fill(image->begin() + at, image->begin() + at + 0x20, 0);
+             PutU32(image, at, 0x2A2A);
+             PutU32(image, at + 4, 0x20);
+             PutU64(image, at + 8, 159);
+             std::copy(image->begin() + chunk + kRecord3 + 16, image->begin() + chunk + kRecord3 + 24,
+                       image->begin() + at + 16);
+             PutU32(image, at + 0x1C, 0x20);
+             PutU64(image, chunk + 0x20, 159);
+             PutU32(image, chunk + 0x30, 0xFDD0 + 0x20);
+         },
+         nullptr, Kept(159), {0, 0, 0}},
         // Unsound records, passed over: the walk goes on at the next sound one.
         {"definition offset past the chunk",
          [&](std::vector<uint8_t>* image) { PutU32(image, chunk + kRecord3 + 0x22, 0x20000); }, nullptr, Kept(158, {3}),
@@ -926,6 +950,17 @@ TEST(EvtxFileDamage, ReadsEverySoundRecordAndCountsTheRest)
          Kept(158, {2, 3, 4}), {0, 3, 154}},
         {"definition's element larger than the definition",
          [&](std::vector<uint8_t>* image) { PutU32(image, chunk + kRecord3Definition + 24 + 7, 0x1000); }, nullptr,
+         Kept(158, {2, 3, 4}), {0, 3, 154}},
+        // Past the free space lie leftovers: a name there is no name of the chunk's.
+        {"definition's element name stored past the free space",
+         [&](std::vector<uint8_t>* image) {
+             std::copy(image->begin() + chunk + 0x24D, image->begin() + chunk + 0x24D + 20,
+                       image->begin() + chunk + 0xFE00);  // "Event"
+             PutU32(image, chunk + kRecord3Definition + 24 + 11, 0xFE00);
+         },
+         nullptr, Kept(158, {2, 3, 4}), {0, 3, 154}},
+        {"inline definition running past the chunk's end",
+         [&](std::vector<uint8_t>* image) { PutU32(image, chunk + kRecord3Definition + 20, 0x10000); }, nullptr,
          Kept(158, {2, 3, 4}), {0, 3, 154}},
         // Record 2 cannot step over it, but record 3 reads it where it lies.
         {"inline definition larger than its record",
