@@ -106,7 +106,8 @@ uint64_t DaysSince1601(uint32_t year, uint32_t month, uint32_t day)
     return days1600 - 306;  // 1600-03-01 to 1601-01-01
 }
 
-// A calendar date and time as FILETIME ticks; false when out of range.
+// A calendar date and time, `ticks` into its second, as FILETIME ticks;
+// false when out of range or no such date.
 bool CalendarFileTime(uint32_t year, uint32_t month, uint32_t day, uint32_t hour, uint32_t minute, uint32_t second,
                       uint64_t ticks, uint64_t* fileTime)
 {
@@ -117,7 +118,11 @@ bool CalendarFileTime(uint32_t year, uint32_t month, uint32_t day, uint32_t hour
         if (fields[i] < kLeast[i] || fields[i] > kMost[i])
             return false;
     }
-    if (day > kMonthDays[month - 1])
+    const bool leapYear = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    if (day > kMonthDays[month - 1] || (month == 2 && day == 29 && !leapYear))
+        return false;
+    // A SYSTEMTIME's milliseconds can say up to 65535: past 999 is no time.
+    if (ticks >= kFileTimeTicksPerSecond)
         return false;
     const uint64_t seconds = DaysSince1601(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
     *fileTime = seconds * kFileTimeTicksPerSecond + ticks;

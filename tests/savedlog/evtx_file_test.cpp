@@ -284,6 +284,15 @@ TEST(EvtxFileValues, ReadsEachValueTypeTheItemsCanHave)
     };
     const uint32_t record = kHeaderBlock + kRecord3;
     const uint32_t descriptors = kHeaderBlock + kRecord3Descriptors;
+    // TimeCreated as a SYSTEMTIME of 2015-06-23 07:00:48 and `milliseconds`,
+    // in the place of Keywords and its own value.
+    const auto SystemTimeOverKeywords = [&](std::vector<uint8_t>* image, uint16_t milliseconds) {
+        (*image)[descriptors + 4 * 6 + 2] = 0x12;
+        PutU16(image, descriptors + 4 * 5, 0);
+        PutU16(image, descriptors + 4 * 6, 16);
+        const uint16_t when[8] = {2015, 6, 2, 23, 7, 0, 48, milliseconds};
+        std::memcpy(image->data() + record + 0x82, when, sizeof when);
+    };
     const Case cases[] = {
         {"as written", [](std::vector<uint8_t>*) {}, {3, kBootWritten, kBootWritten, kBootMarker, 4}},
         {"Qualifiers NULL", [&](std::vector<uint8_t>* image) { (*image)[descriptors + 4 * 4 + 2] = 0x00; },
@@ -300,6 +309,22 @@ TEST(EvtxFileValues, ReadsEachValueTypeTheItemsCanHave)
              std::memcpy(image->data() + record + 0x80, when, sizeof when);
          },
          {3, kBootWritten + 3600, kBootWritten, 0x1779, 4}},
+        // The same over Keywords alone, exactly 16 bytes, Qualifiers kept.
+        {"TimeCreated as a SYSTEMTIME of exactly 16 bytes",
+         [&](std::vector<uint8_t>* image) { SystemTimeOverKeywords(image, 999); },
+         {3, kBootWritten + 3600, kBootWritten, kBootMarker, 4}},
+        {"a SYSTEMTIME of 1000 milliseconds refused",
+         [&](std::vector<uint8_t>* image) { SystemTimeOverKeywords(image, 1000); },
+         {3, 0, kBootWritten, kBootMarker, 4}},
+        // EventID as a SizeT of a 32-bit writer, over the bytes of Qualifiers.
+        {"EventID as a 32-bit SizeT",
+         [&](std::vector<uint8_t>* image) {
+             (*image)[descriptors + 4 * 3 + 2] = 0x10;
+             PutU16(image, descriptors + 4 * 3, 4);
+             PutU16(image, descriptors + 4 * 4, 0);
+             PutU32(image, record + 0x7E, 6006);
+         },
+         {3, kBootWritten, kBootWritten, 0x1776, 4}},
         {"EventID as a string",
          [&](std::vector<uint8_t>* image) {
              (*image)[descriptors + 4 * 3 + 2] = 0x01;  // a String of one unit, "7"
@@ -330,11 +355,14 @@ TEST(EvtxFileValues, ReadsEachValueTypeTheItemsCanHave)
 }
 
 // Binary XML written here: a fragment header and elements with inline names,
-// as a record does without a template.
+// as a record does without a template, or as a template definition holds them.
 struct Xml {
     std::vector<uint8_t> bytes;
-    uint32_t base;  // chunk offset of bytes[0]
+    uint32_t base;            // chunk offset of bytes[0]
+    bool definition = false;  // inside a definition: element starts carry a dependency id
 };
+
+using Fill = std::function<void(Xml*)>;
 
 void Raw(Xml* x, std::initializer_list<uint8_t> bytes)
 {
@@ -367,12 +395,13 @@ void Text(Xml* x, const std::string& text)
 }
 
 // An element with at most one attribute (skipped when its value is null)
-// and text content (an empty element when null).
-void Element(Xml* x, const std::string& name, const char* attribute, const char* value,
-             const std::function<void(Xml*)>& content)
+// and content (an empty element when null).
+void Element(Xml* x, const std::string& name, const char* attribute, const Fill& value, const Fill& content)
 {
     const bool attributed = attribute && value;
     Raw(x, {static_cast<uint8_t>(attributed ? 0x41 : 0x01)});
+    if (x->definition)
+        Raw(x, {0xFF, 0xFF});  // no value's NULL drops it
     const size_t sizeAt = x->bytes.size();
     Raw32(x, 0);
     Name(x, name);
@@ -381,7 +410,7 @@ void Element(Xml* x, const std::string& name, const char* attribute, const char*
         Raw32(x, 0);
         Raw(x, {0x06});
         Name(x, attribute);
-        Text(x, value);
+        value(x);
         PutU32(&x->bytes, listAt, static_cast<uint32_t>(x->bytes.size() - listAt - 4));
     }
     if (content) {
@@ -394,6 +423,32 @@ void Element(Xml* x, const std::string& name, const char* attribute, const char*
     PutU32(&x->bytes, sizeAt, static_cast<uint32_t>(x->bytes.size() - sizeAt - 4));
 }
 
+// The same, its attribute's value a text.
+void Element(Xml* x, const std::string& name, const char* attribute, const char* value, const Fill& content)
+{
+    Element(x, name, attribute, value ? Fill([value](Xml* x) { Text(x, value); }) : Fill(), content);
+}
+
+// A template instance in element content, its definition inline: a Data
+// element whose text is the instance's one value, "A".
+void NestedInstance(Xml* x)
+{
+    Raw(x, {0x0C, 0x01});
+    Raw32(x, 7);  // template id
+    const uint32_t definitionAt = x->base + static_cast<uint32_t>(x->bytes.size()) + 4;
+    Raw32(x, definitionAt);
+    Xml d{{}, definitionAt + 24, true};
+    Raw(&d, {0x0F, 0x01, 0x01, 0x00});
+    Element(&d, "Data", nullptr, nullptr, [](Xml* x) { Raw(x, {0x0E, 0x00, 0x00, 0x01}); });
+    Raw(&d, {0x00});
+    Raw32(x, 0);  // next definition
+    Raw(x, {'n', 'e', 's', 't', 'e', 'd', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});  // GUID
+    Raw32(x, static_cast<uint32_t>(d.bytes.size()));
+    x->bytes.insert(x->bytes.end(), d.bytes.begin(), d.bytes.end());
+    Raw32(x, 1);
+    Raw(x, {0x02, 0x00, 0x01, 0x00, 'A', 0x00});
+}
+
 struct Written {
     const char* eventId;
     const char* qualifiers;  // null: no attribute
@@ -401,6 +456,8 @@ struct Written {
     const char* keywords;
     const char* systemTime;
     const char* parent = "System";  // the element that holds the items
+    const char* root = "Event";
+    Fill more = nullptr;            // content after the items, inside their parent
 };
 
 // The binary XML of an event written out, for a record at chunk offset `at`.
@@ -409,7 +466,7 @@ std::vector<uint8_t> WrittenEvent(uint32_t at, const Written& w)
     Xml x{{}, at + 0x18};
     Raw(&x, {0x0F, 0x01, 0x01, 0x00});
     const auto text = [](const char* value) { return [value](Xml* x) { Text(x, value); }; };
-    Element(&x, "Event", nullptr, nullptr, [&](Xml* x) {
+    Element(&x, w.root, nullptr, nullptr, [&](Xml* x) {
         Element(x, w.parent, nullptr, nullptr, [&](Xml* x) {
             Element(x, "Provider", "Name", "EventLog", nullptr);
             Element(x, "EventID", "Qualifiers", w.qualifiers, text(w.eventId));
@@ -421,6 +478,8 @@ std::vector<uint8_t> WrittenEvent(uint32_t at, const Written& w)
             Element(x, "Computer", nullptr, nullptr, [](Xml* x) {
                 Raw(x, {0x07, 0x01, 0x00, 'A', 0, 0x08, 0x41, 0x00, 0x0B, 0x00, 0x00});
             });
+            if (w.more)
+                w.more(x);
         });
         Element(x, "EventData", nullptr, nullptr, [](Xml*) {});
     });
@@ -467,28 +526,305 @@ std::vector<uint8_t> ImageOf(const std::vector<std::function<std::vector<uint8_t
 TEST(EvtxFileWrittenOut, GivesTheFieldsOfItsTemplatedTwin)
 {
     struct Case {
+        const char* name;
         Written w;
         Row expected;
+        uint32_t lost = 0;  // of the three records alike
     };
     const Row twin = RowOf(Rows(Parse(RealChunk0()).stream), 3);
     ASSERT_EQ(twin.eventId, kBootMarker);
+    // The twin's texts, but for the time, or with more content after the items.
+    const auto at = [](const char* time) { return Written{"6009", "32768", "4", "0x80000000000000", time}; };
+    const auto with = [](Fill more) {
+        return Written{"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z", "System", "Event", more};
+    };
+    const auto generated = [&](uint32_t time) { return Row{3, time, kBootWritten, kBootMarker, 4}; };
+    const std::function<void(Xml*, int)> nest = [&nest](Xml* x, int depth) {
+        if (depth > 0)
+            Element(x, "D", nullptr, nullptr, [&nest, depth](Xml* x) { nest(x, depth - 1); });
+    };
+    const std::string longest = "2015-06-23T06:00:48." + std::string(26, '0') + "Z";  // 47 characters
+    const std::string tooLong = "2015-06-23T06:00:48." + std::string(27, '0') + "Z";
     const Case cases[] = {
-        {{"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48.6250000Z"}, twin},
-        {{"6006", nullptr, "4", "0x80000000000000", "2015-06-23T06:00:48Z"}, {3, kBootWritten, kBootWritten, 0x1776, 4}},
-        {{" 6009 ", "0x8000", " 2 ", "0", "2015-06-23 06:00:48.5"}, {3, kBootWritten, kBootWritten, kBootMarker, 1}},
-        {{"6009", "32768", "0", "0x20000000000000", "1969-12-31T23:59:59Z"}, {3, 0, kBootWritten, kBootMarker, 8}},
-        {{"6009", "32768", nullptr, "4503599627370496", "2106-02-07T06:28:15Z"},  // 0x10000000000000
+        {"the twin's texts", at("2015-06-23T06:00:48.6250000Z"), twin},
+        {"no Qualifiers", {"6006", nullptr, "4", "0x80000000000000", "2015-06-23T06:00:48Z"},
+         {3, kBootWritten, kBootWritten, 0x1776, 4}},
+        {"blanks round the texts, Qualifiers in hex, a blank for the T, no Z",
+         {" 6009 ", "0x8000", " 2 ", "0", "2015-06-23 06:00:48.5"}, {3, kBootWritten, kBootWritten, kBootMarker, 1}},
+        {"before 1970", {"6009", "32768", "0", "0x20000000000000", "1969-12-31T23:59:59Z"},
+         {3, 0, kBootWritten, kBootMarker, 8}},
+        {"no Level, Keywords in decimal, the last second 32 bits hold",
+         {"6009", "32768", nullptr, "4503599627370496", "2106-02-07T06:28:15Z"},  // 0x10000000000000
          {3, 0xFFFFFFFFu, kBootWritten, kBootMarker, 16}},
-        {{"6009", "32768", "x", "0x20000000000000", "2106-02-07T06:28:16Z"}, {3, 0, kBootWritten, kBootMarker, 8}},
-        {{"", "99999", "4", "0x80000000000000", "2015-02-30T06:00:48Z"}, {3, 0, kBootWritten, 0x869F0000u, 4}},
-        {{"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z", "UserData"}, {3, 0, kBootWritten, 0, 0}},
+        {"a second past it, a Level that is no number",
+         {"6009", "32768", "x", "0x20000000000000", "2106-02-07T06:28:16Z"}, {3, 0, kBootWritten, kBootMarker, 8}},
+        {"an empty EventID, Qualifiers past 16 bits, 30 February",
+         {"", "99999", "4", "0x80000000000000", "2015-02-30T06:00:48Z"}, {3, 0, kBootWritten, 0x869F0000u, 4}},
+        {"items under UserData", {"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z", "UserData"},
+         {3, 0, kBootWritten, 0, 0}},
+        {"29 February of a leap year", at("2016-02-29T06:00:48Z"), generated(1456725648)},
+        {"29 February of a common year refused", at("2015-02-29T06:00:48Z"), generated(0)},
+        {"29 February of a year divisible by 400", at("2000-02-29T00:00:00Z"), generated(951782400)},
+        {"29 February of a century not divisible by 400 refused", at("2100-02-29T00:00:00Z"), generated(0)},
+        {"the last second of a year", at("2015-12-31T23:59:59Z"), generated(1451606399)},
+        {"second 60 refused", at("2015-06-23T06:00:60Z"), generated(0)},
+        {"text after the time refused", at("2015-06-23T06:00:48Zx"), generated(0)},
+        {"a time text of 47 characters, the longest read", at(longest.c_str()), generated(kBootWritten)},
+        {"a time text of 48 characters refused", at(tooLong.c_str()), generated(0)},
+        {"upper-case hex digits", {"6009", "32768", "0", "0x0020FFFF00000000", "2015-06-23T06:00:48Z"},
+         {3, kBootWritten, kBootWritten, kBootMarker, 8}},
+        {"the largest 64-bit number", {"6009", "32768", "0", "18446744073709551615", "2015-06-23T06:00:48Z"},
+         {3, kBootWritten, kBootWritten, kBootMarker, 8}},
+        {"one past the largest 64-bit number refused",
+         {"6009", "32768", "0", "18446744073709551616", "2015-06-23T06:00:48Z"},
+         {3, kBootWritten, kBootWritten, kBootMarker, 0}},
+        {"an EventID past 16 bits keeps its low 16",
+         {"71545", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z"}, twin},
+        {"a parent named with a prefix of System",
+         {"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z", "Syste"}, {3, 0, kBootWritten, 0, 0}},
+        {"a root other than Event",
+         {"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z", "System", "Other"},
+         {3, 0, kBootWritten, 0, 0}},
+        {"a Level given twice: the first counts",
+         with([](Xml* x) { Element(x, "Level", nullptr, nullptr, [](Xml* x) { Text(x, "2"); }); }), twin},
+        {"a template instance in content, stepped over",
+         with([](Xml* x) { Element(x, "Data", nullptr, nullptr, NestedInstance); }), twin},
+        {"elements 64 deep", with([&nest](Xml* x) { nest(x, 62); }), twin},
+        {"elements 65 deep: unsound", with([&nest](Xml* x) { nest(x, 63); }), Row{}, 3},
+        {"64 siblings, each with content",
+         with([](Xml* x) {
+             for (int i = 0; i < 64; ++i)
+                 Element(x, "D", nullptr, nullptr, [](Xml* x) { Text(x, "1"); });
+         }),
+         twin},
     };
     for (const Case& c : cases) {
         const auto body = [&](uint32_t at) { return WrittenEvent(at, c.w); };
         const Parsed parsed = Parse(ImageOf({body, body, body}));
-        ASSERT_TRUE(parsed.ok);
-        EXPECT_EQ(parsed.skipped.records, 0u) << c.w.eventId << " " << c.w.systemTime;
-        EXPECT_EQ(RowOf(Rows(parsed.stream), 3), c.expected) << c.w.eventId << " " << c.w.systemTime;
+        ASSERT_TRUE(parsed.ok) << c.name;
+        EXPECT_EQ(parsed.skipped.records, c.lost) << c.name;
+        EXPECT_EQ(RowOf(Rows(parsed.stream), 3), c.expected) << c.name;
+    }
+}
+
+// Where a template definition puts the items: the index of the substitution
+// value each takes, -1 for none.
+struct Numbering {
+    int eventId, qualifiers, level, keywords, systemTime;
+};
+
+// A definition laid at chunk offset `at`: next offset, GUID, data size, then
+// Event > System with the items as optional substitutions.
+std::vector<uint8_t> Definition(uint32_t at, const Numbering& n)
+{
+    const auto sub = [](int index, uint8_t type) {
+        return Fill([=](Xml* x) {
+            Raw(x, {0x0E, static_cast<uint8_t>(index), static_cast<uint8_t>(index >> 8), type});
+        });
+    };
+    Xml x{{}, at + 24, true};
+    Raw(&x, {0x0F, 0x01, 0x01, 0x00});
+    Element(&x, "Event", nullptr, nullptr, [&](Xml* x) {
+        Element(x, "System", nullptr, nullptr, [&](Xml* x) {
+            if (n.eventId >= 0)
+                Element(x, "EventID", n.qualifiers >= 0 ? "Qualifiers" : nullptr, sub(n.qualifiers, 0x06),
+                        sub(n.eventId, 0x06));
+            if (n.level >= 0)
+                Element(x, "Level", nullptr, nullptr, sub(n.level, 0x04));
+            if (n.keywords >= 0)
+                Element(x, "Keywords", nullptr, nullptr, sub(n.keywords, 0x15));
+            if (n.systemTime >= 0)
+                Element(x, "TimeCreated", "SystemTime", sub(n.systemTime, 0x11), nullptr);
+        });
+    });
+    Raw(&x, {0x00});
+    Xml header{{}, at};
+    Raw32(&header, 0);
+    Raw(&header, {'d', 'e', 'f', 'i', 'n', 'i', 't', 'i', 'o', 'n', 0, 0, 0, 0, 0, 0});
+    Raw32(&header, static_cast<uint32_t>(x.bytes.size()));
+    header.bytes.insert(header.bytes.end(), x.bytes.begin(), x.bytes.end());
+    return header.bytes;
+}
+
+// A substitution value: its type and bytes.
+struct Value {
+    uint8_t type;
+    std::vector<uint8_t> bytes;
+};
+
+// The values of a boot record whose definition numbers them as `n`, with
+// its own event ID and level; indices no item takes hold NULLs.
+std::vector<Value> BootValues(const Numbering& n, uint16_t eventId, uint8_t level)
+{
+    const int count = std::max({n.eventId, n.qualifiers, n.level, n.keywords, n.systemTime}) + 1;
+    std::vector<Value> values(count, Value{0x00, {}});
+    const auto put = [&](int index, uint8_t type, uint64_t value, size_t width) {
+        if (index >= 0) {
+            values[index] = {type, std::vector<uint8_t>(width)};
+            std::memcpy(values[index].bytes.data(), &value, width);
+        }
+    };
+    put(n.eventId, 0x06, eventId, 2);
+    put(n.qualifiers, 0x06, 0x8000, 2);
+    put(n.level, 0x04, level, 1);
+    put(n.keywords, 0x15, 0x80000000000000ull, 8);
+    put(n.systemTime, 0x11, 116444736000000000ull + uint64_t{kBootWritten} * 10000000, 8);
+    return values;
+}
+
+// A record's binary XML: an instance of the definition at `definition` with
+// `values`, then `after`, bytes no descriptor covers, and the end of stream.
+std::vector<uint8_t> InstanceXml(uint32_t definition, const std::vector<Value>& values,
+                                 const std::vector<uint8_t>& after)
+{
+    Xml x{{}, 0};
+    Raw(&x, {0x0F, 0x01, 0x01, 0x00, 0x0C, 0x01});
+    Raw32(&x, 0x7E3A);  // template id
+    Raw32(&x, definition);
+    Raw32(&x, static_cast<uint32_t>(values.size()));
+    for (const Value& value : values) {
+        const size_t size = value.bytes.size();
+        Raw(&x, {static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8), value.type, 0});
+    }
+    for (const Value& value : values)
+        x.bytes.insert(x.bytes.end(), value.bytes.begin(), value.bytes.end());
+    x.bytes.insert(x.bytes.end(), after.begin(), after.end());
+    Raw(&x, {0x00});
+    return x.bytes;
+}
+
+// The slot of the reader's table of definitions that a definition at
+// `offset` hashes to first; the table has 2048.
+uint32_t PlanSlot(uint32_t offset)
+{
+    return (offset * 2654435761u) >> 21;
+}
+
+// Where a definition lies: past those before it in a slot none of them has,
+// in the slot of the one before it, in the table's last slot, or in the
+// chunk header's tables.
+enum Placement { kOwnSlot, kSameSlot, kLastSlot, kInChunkHeader };
+
+struct Laid {
+    Placement where;
+    Numbering numbering;
+};
+
+// A record: the definition it is an instance of, and the event ID and level
+// of its boot values, or values and trailing bytes of its own.
+struct Use {
+    size_t definition;
+    uint16_t eventId;
+    uint8_t level;
+    std::vector<Value> values = {};
+    std::vector<uint8_t> after = {};
+};
+
+// A one-chunk image of records, each of `uses` an instance of one of
+// `definitions`. Those not in the chunk header lie in the first record, past
+// its own binary XML, at the first offsets their placements allow.
+std::vector<uint8_t> TemplateImage(const std::vector<Laid>& definitions, const std::vector<Use>& uses)
+{
+    const auto valuesOf = [&](const Use& use) {
+        return use.values.empty() ? BootValues(definitions[use.definition].numbering, use.eventId, use.level)
+                                  : use.values;
+    };
+    const uint32_t firstXml = kChunkHeader + 0x18;
+    uint32_t end = firstXml + static_cast<uint32_t>(InstanceXml(0, valuesOf(uses[0]), uses[0].after).size());
+    std::vector<uint32_t> offsets;
+    for (const Laid& laid : definitions) {
+        uint32_t at = end;
+        const auto slotTaken = [&](uint32_t offset) {
+            return std::any_of(offsets.begin(), offsets.end(),
+                               [&](uint32_t other) { return PlanSlot(other) == PlanSlot(offset); });
+        };
+        switch (laid.where) {
+        case kOwnSlot:
+            while (slotTaken(at))
+                ++at;
+            break;
+        case kSameSlot:
+            while (PlanSlot(at) != PlanSlot(offsets.back()))
+                ++at;
+            break;
+        case kLastSlot:
+            while (PlanSlot(at) != 2047)
+                ++at;
+            break;
+        case kInChunkHeader:
+            at = 0x80;
+            break;
+        }
+        if (laid.where != kInChunkHeader)
+            end = at + static_cast<uint32_t>(Definition(at, laid.numbering).size());
+        offsets.push_back(at);
+    }
+    std::vector<std::function<std::vector<uint8_t>(uint32_t)>> bodies;
+    for (size_t i = 0; i < uses.size(); ++i) {
+        bodies.push_back([&, i](uint32_t) {
+            std::vector<uint8_t> xml = InstanceXml(offsets[uses[i].definition], valuesOf(uses[i]), uses[i].after);
+            if (i == 0) {
+                xml.resize(end - firstXml);
+                for (size_t d = 0; d < definitions.size(); ++d) {
+                    if (definitions[d].where != kInChunkHeader) {
+                        const std::vector<uint8_t> bytes = Definition(offsets[d], definitions[d].numbering);
+                        std::copy(bytes.begin(), bytes.end(), xml.begin() + (offsets[d] - firstXml));
+                    }
+                }
+            }
+            return xml;
+        });
+    }
+    std::vector<uint8_t> image = ImageOf(bodies);
+    for (size_t d = 0; d < definitions.size(); ++d) {
+        if (definitions[d].where == kInChunkHeader) {
+            const std::vector<uint8_t> bytes = Definition(offsets[d], definitions[d].numbering);
+            EXPECT_LE(offsets[d] + bytes.size(), kChunkHeader) << "a definition too large for the chunk header";
+            std::copy(bytes.begin(), bytes.end(), image.begin() + kHeaderBlock + offsets[d]);
+        }
+    }
+    return image;
+}
+
+// Records of templates built here, each definition numbering the items in
+// its own way: every record takes its items where its own definition says,
+// wherever the definitions lie and however they share the table of them.
+TEST(EvtxFileTemplates, EachRecordTakesItsItemsWhereItsOwnDefinitionPutsThem)
+{
+    struct Case {
+        const char* name;
+        std::vector<Laid> definitions;
+        std::vector<Use> uses;  // one record each, numbered 1, 2, ...
+        std::vector<Row> expected;  // newest first
+        SkippedParts skipped;
+    };
+    const Numbering usual{1, 2, 0, 3, 4}, other{0, 4, 1, 2, 3}, eventIdOnly{0, -1, -1, -1, -1},
+        eventIdSecond{1, -1, -1, -1, -1};
+    // Records of the two definitions in turn, each with an event ID and level of its own.
+    const std::vector<Use> inTurn = {{0, 6009, 4}, {1, 6006, 2}, {0, 6005, 4}, {1, 6013, 3}};
+    const std::vector<Row> inTurnRows = {{4, kBootWritten, kBootWritten, 0x8000177D, 2},
+                                         {3, kBootWritten, kBootWritten, 0x80001775, 4},
+                                         {2, kBootWritten, kBootWritten, 0x80001776, 1},
+                                         {1, kBootWritten, kBootWritten, kBootMarker, 4}};
+    const Case cases[] = {
+        {"two definitions numbering the items differently, their records in turn",
+         {{kOwnSlot, usual}, {kOwnSlot, other}}, inTurn, inTurnRows, {0, 0, 0}},
+        {"two definitions in one slot of the table", {{kOwnSlot, usual}, {kSameSlot, other}}, inTurn, inTurnRows,
+         {0, 0, 0}},
+        {"two definitions in the table's last slot", {{kLastSlot, usual}, {kLastSlot, other}}, inTurn, inTurnRows,
+         {0, 0, 0}},
+        {"a definition in the chunk header refused", {{kOwnSlot, usual}, {kInChunkHeader, eventIdOnly}},
+         {{1, 6009, 4}, {0, 6006, 2}}, {{2, kBootWritten, kBootWritten, 0x80001776, 1}}, {0, 1, 1}},
+        // Were index 1 read, its descriptor would be the first value's bytes,
+        // a UInt16 of 2 bytes, and its value the two bytes after: 6009.
+        {"an item numbered one past the values gives nothing", {{kOwnSlot, eventIdSecond}},
+         {{0, 0, 0, {{0x0E, {0x02, 0x00, 0x06, 0x00}}}, {0x79, 0x17}}}, {{1, 0, kBootWritten, 0, 0}}, {0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        const Parsed parsed = Parse(TemplateImage(c.definitions, c.uses));
+        ASSERT_TRUE(parsed.ok) << c.name;
+        EXPECT_EQ(Rows(parsed.stream), c.expected) << c.name;
+        EXPECT_EQ(SkippedPartsText(parsed.skipped), SkippedPartsText(c.skipped)) << c.name;
     }
 }
 
@@ -577,6 +913,30 @@ TEST(EvtxFileDamage, ReadsEverySoundRecordAndCountsTheRest)
          nullptr, none, {0, 0, 0}},
         {"free space at the slot's end, over leftovers",
          [&](std::vector<uint8_t>* image) { PutU32(image, chunk + 0x30, kChunkSize); }, nullptr, all, {0, 1, 0}},
+        // Record 158, at 0xFBD8, grown to fill the slot.
+        {"a full chunk, its last record ending at the slot's end",
+         [&](std::vector<uint8_t>* image) {
+             const uint32_t size = kChunkSize - 0xFBD8;
+             PutU32(image, chunk + 0xFBD8 + 4, size);
+             PutU32(image, chunk + kChunkSize - 4, size);
+             PutU32(image, chunk + 0x30, kChunkSize);
+         },
+         nullptr, all, {0, 0, 0}},
+        // Record 159 at the free space: its header, an end of stream, its size's copy.
+        {"a record of the least size",
+         [&](std::vector<uint8_t>* image) {
+             const size_t at = chunk + 0xFDD0;
+             std::fill(image->begin() + at, image->begin() + at + 0x20, 0);
+             PutU32(image, at, 0x2A2A);
+             PutU32(image, at + 4, 0x20);
+             PutU64(image, at + 8, 159);
+             std::copy(image->begin() + chunk + kRecord3 + 16, image->begin() + chunk + kRecord3 + 24,
+                       image->begin() + at + 16);
+             PutU32(image, at + 0x1C, 0x20);
+             PutU64(image, chunk + 0x20, 159);
+             PutU32(image, chunk + 0x30, 0xFDD0 + 0x20);
+         },
+         nullptr, Kept(159), {0, 0, 0}},
         // Unsound records, passed over: the walk goes on at the next sound one.
         {"definition offset past the chunk",
          [&](std::vector<uint8_t>* image) { PutU32(image, chunk + kRecord3 + 0x22, 0x20000); }, nullptr, Kept(158, {3}),
@@ -590,6 +950,17 @@ TEST(EvtxFileDamage, ReadsEverySoundRecordAndCountsTheRest)
          Kept(158, {2, 3, 4}), {0, 3, 154}},
         {"definition's element larger than the definition",
          [&](std::vector<uint8_t>* image) { PutU32(image, chunk + kRecord3Definition + 24 + 7, 0x1000); }, nullptr,
+         Kept(158, {2, 3, 4}), {0, 3, 154}},
+        // Past the free space lie leftovers: a name there is no name of the chunk's.
+        {"definition's element name stored past the free space",
+         [&](std::vector<uint8_t>* image) {
+             std::copy(image->begin() + chunk + 0x24D, image->begin() + chunk + 0x24D + 20,
+                       image->begin() + chunk + 0xFE00);  // "Event"
+             PutU32(image, chunk + kRecord3Definition + 24 + 11, 0xFE00);
+         },
+         nullptr, Kept(158, {2, 3, 4}), {0, 3, 154}},
+        {"inline definition running past the chunk's end",
+         [&](std::vector<uint8_t>* image) { PutU32(image, chunk + kRecord3Definition + 20, 0x10000); }, nullptr,
          Kept(158, {2, 3, 4}), {0, 3, 154}},
         // Record 2 cannot step over it, but record 3 reads it where it lies.
         {"inline definition larger than its record",

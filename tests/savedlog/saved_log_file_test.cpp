@@ -1,9 +1,11 @@
 // Loading saved logs from disk: files of every size round the huge pages the
 // loader reads into come through byte for byte, served in place or copied,
-// and every load gives its memory back with the last stream that uses it.
+// into a fresh stream or one a load of the other kind filled before, and
+// every load gives its memory back with the last stream that uses it.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -97,6 +99,22 @@ long MappedKilobytesOutsideTheHeap()
     return static_cast<long>(bytes / 1024);
 }
 
+// How many of the records of `got` differ from those of `want`, each one
+// against the one in its place there; all of them when their numbers differ.
+size_t DifferingRecords(const RecordStream& got, const RecordStream& want)
+{
+    if (got.newestFirst.size() != want.newestFirst.size())
+        return std::max(got.newestFirst.size(), want.newestFirst.size());
+    size_t differing = 0;
+    for (size_t i = 0; i < got.newestFirst.size(); ++i) {
+        const RecordSpan& span = got.newestFirst[i];
+        const RecordSpan& other = want.newestFirst[i];
+        differing += span.size != other.size ||
+                     std::memcmp(RecordBytes(got, span), RecordBytes(want, other), span.size) != 0;
+    }
+    return differing;
+}
+
 }  // namespace
 
 TEST(SavedLogFile, LoadsFilesOfEverySizeRoundAHugePageByteForByte)
@@ -115,12 +133,36 @@ TEST(SavedLogFile, LoadsFilesOfEverySizeRoundAHugePageByteForByte)
         // Many huge pages; the last disk block read directly is only partly file.
         {"over 16 MiB, not a whole number of blocks", 16 * kMiB + 0x1234 / 4 * 4, 0x7F8, 0x10},
     };
+    // Between the loads of each size, one stream and one set of counts take
+    // a damaged .evtx log before it and a file of the .evtx signature alone
+    // after it, as a program that opens one log after another keeps them:
+    // each load replaces all that the one before left, of either kind, and a
+    // refusal leaves it. The .evtx log is chunk 0 of the real one, its header spoilt.
+    std::vector<uint8_t> damagedEvtx;
+    {
+        std::FILE* file = std::fopen(TALLYVANE_DATA_DIR "/System.evtx", "rb");
+        ASSERT_TRUE(file);
+        damagedEvtx.resize(0x1000 + 0x10000);
+        ASSERT_EQ(std::fread(damagedEvtx.data(), 1, damagedEvtx.size(), file), damagedEvtx.size());
+        std::fclose(file);
+        PutU32(&damagedEvtx, 0x1000 + 0x28, 0x1234);  // a chunk header size other than 128
+    }
+    RecordStream evtxRecords;
+    SkippedParts evtxSkipped;
+    std::string error;
+    ASSERT_TRUE(ParseEvtxImage(damagedEvtx.data(), damagedEvtx.size(), &evtxRecords, &evtxSkipped, &error));
+    ASSERT_EQ(SkippedPartsText(evtxSkipped), "damaged: 1 chunk header unsound, 158 records recovered");
+    const std::string evtxPath = WriteTemporaryFile(damagedEvtx);
+    const std::string signaturePath = WriteTemporaryFile({'E', 'l', 'f', 'F', 'i', 'l', 'e', 0});
+    ASSERT_FALSE(evtxPath.empty() || signaturePath.empty());
+    EventLogScript reused;
+    SkippedParts reusedSkipped;
+
     for (const auto& c : kSizes) {
         SCOPED_TRACE(c.name);
         const std::vector<uint8_t> image = LinearLog(c.fileSize, c.recordSize, c.slack);
         EventLogScript expected;
         SkippedParts damage;
-        std::string error;
         ASSERT_TRUE(ParseEvtImage(image.data(), image.size(), &expected, &damage, &error)) << error;
         ASSERT_GT(expected.newestFirst.size(), 10u);
         const std::string path = WriteTemporaryFile(image);
@@ -130,22 +172,30 @@ TEST(SavedLogFile, LoadsFilesOfEverySizeRoundAHugePageByteForByte)
             SkippedParts skipped;
             error.clear();
             ASSERT_TRUE(load(path.c_str(), &script, &skipped, &error)) << error;
-            ASSERT_EQ(script.newestFirst.size(), expected.newestFirst.size());
-            size_t differing = 0;
-            for (size_t i = 0; i < script.newestFirst.size(); ++i) {
-                const RecordSpan& span = script.newestFirst[i];
-                const RecordSpan& want = expected.newestFirst[i];
-                differing += span.size != want.size ||
-                             std::memcmp(RecordBytes(script, span), RecordBytes(expected, want), span.size) != 0;
-            }
-            EXPECT_EQ(differing, 0u) << "records that differ from the file's";
+            EXPECT_EQ(DifferingRecords(script, expected), 0u) << "records that differ from the file's";
             if (script.image) {
                 EXPECT_EQ(script.imageSize, c.fileSize);
                 EXPECT_EQ(std::memcmp(script.image.get(), image.data(), image.size()), 0);
             }
         }
+
+        ASSERT_TRUE(LoadSavedLog(evtxPath.c_str(), &reused, &reusedSkipped, &error)) << error;
+        // Its records lie in the stream's bytes alone: a size left from an
+        // image before would send reads to an image that is gone.
+        ASSERT_FALSE(reused.image);
+        ASSERT_EQ(reused.imageSize, 0u);
+        EXPECT_EQ(DifferingRecords(reused, evtxRecords), 0u) << "records of the .evtx load";
+        EXPECT_EQ(SkippedPartsText(reusedSkipped), SkippedPartsText(evtxSkipped));
+        ASSERT_TRUE(LoadSavedLog(path.c_str(), &reused, &reusedSkipped, &error)) << error;
+        EXPECT_EQ(DifferingRecords(reused, expected), 0u) << "records of the .evt load after the .evtx";
+        EXPECT_EQ(SkippedPartsText(reusedSkipped), "");
+        EXPECT_FALSE(LoadSavedLog(signaturePath.c_str(), &reused, &reusedSkipped, &error));
+        EXPECT_EQ(error, "file is 8 bytes, too short for an .evtx header");
+        EXPECT_EQ(DifferingRecords(reused, expected), 0u) << "records kept through a refusal";
         std::remove(path.c_str());
     }
+    std::remove(evtxPath.c_str());
+    std::remove(signaturePath.c_str());
 }
 
 // Loads and drops the real log many times: the address space it takes must
