@@ -5,6 +5,8 @@
 # names both the package and the tallyvane.exe inside it with their checksums.
 set -euo pipefail
 root=$(cd "$1" && pwd)
+source "$root/tests/tools/require.sh"
+require git=git unzip=unzip
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
