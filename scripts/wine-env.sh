@@ -102,6 +102,10 @@ wine32_problem() {
 wine_use() {
     case $1 in
         x86_64)
+            if [ ! -x "$WINE64_LOADER" ]; then
+                echo "cannot run x86_64 programs: needs $WINE64_LOADER: install wine64" >&2
+                return 1
+            fi
             export WINEPREFIX="$TALLYVANE_ROOT/build/wine/prefix"
             unset WINEARCH
             export WINELOADER=$WINE64_LOADER
@@ -147,6 +151,7 @@ wine_prefix_ready() {
 # Gives the programs a virtual X display (Xvfb) when there is no display.
 virtual_display_up() {
     [ -n "${DISPLAY:-}" ] && return 0
+    command -v Xvfb >/dev/null || { echo "needs Xvfb: install xvfb" >&2; return 1; }
     local n=90
     while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
