@@ -102,6 +102,10 @@ wine32_problem() {
 wine_use() {
     case $1 in
         x86_64)
+            if [ ! -x "$WINE64_LOADER" ]; then
+                echo "cannot run x86_64 programs: needs $WINE64_LOADER: install wine64" >&2
+                return 1
+            fi
             export WINEPREFIX="$TALLYVANE_ROOT/build/wine/prefix"
             unset WINEARCH
             export WINELOADER=$WINE64_LOADER
@@ -145,18 +149,35 @@ wine_prefix_ready() {
 }
 
 # Gives the programs a virtual X display (Xvfb) when there is no display.
+# A display whose files are not in this /tmp may still be taken: an X server
+# in another root (a chroot, a container) that shares this network namespace
+# holds its abstract socket. Xvfb then ends at once, and the next number is
+# tried.
 virtual_display_up() {
     [ -n "${DISPLAY:-}" ] && return 0
-    local n=90
-    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    VIRTUAL_DISPLAY_PID=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 100); do
-        [ -e "/tmp/.X11-unix/X$n" ] && return 0
-        sleep 0.05
+    command -v Xvfb >/dev/null || { echo "needs Xvfb: install xvfb" >&2; return 1; }
+    local n
+    for n in $(seq 90 149); do
+        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        VIRTUAL_DISPLAY_PID=$!
+        for _ in $(seq 600); do  # up to 30 s on a loaded machine
+            if [ -e "/tmp/.X11-unix/X$n" ]; then
+                export DISPLAY=":$n"
+                return 0
+            fi
+            kill -0 "$VIRTUAL_DISPLAY_PID" 2>/dev/null || break
+            sleep 0.05
+        done
+        if kill -0 "$VIRTUAL_DISPLAY_PID" 2>/dev/null; then
+            kill "$VIRTUAL_DISPLAY_PID"
+            VIRTUAL_DISPLAY_PID=""
+            echo "Xvfb did not start on :$n within 30 s" >&2
+            return 1
+        fi
+        VIRTUAL_DISPLAY_PID=""
     done
-    echo "Xvfb did not start on $DISPLAY" >&2
+    echo "Xvfb found no free display from :90 to :149" >&2
     return 1
 }
 

@@ -8,6 +8,8 @@
 set -euo pipefail
 build=$1/coverage
 source=$2
+. "$source/tests/tools/require.sh"
+require clang++=clang llvm-profdata=llvm llvm-cov=llvm
 mkdir -p "$build"
 flags=(-std=c++17 -O1 -fno-exceptions -fsanitize=fuzzer -fprofile-instr-generate -fcoverage-mapping -I"$source")
 sources=("$source"/history/{boot_table,boot_cycle,event_time,main_procedure,scan,native_clock}.cpp

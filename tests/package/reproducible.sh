@@ -6,6 +6,8 @@
 # inside the zip with their checksums.
 set -euo pipefail
 root=$(cd "$1" && pwd)
+source "$root/tests/tools/require.sh"
+require git=git unzip=unzip
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

@@ -4,26 +4,21 @@
     python3 tests/resources/check_pe.py EXE x86|amd64
 
 Prints one line per failed check, then a closing line with the counts, and
-exits 1 if any check failed (2 for a usage error or a missing pefile).
+exits 1 if any check failed or pefile is missing (one line naming
+python3-pefile), 2 for a usage error.
 """
 
+import os
 import re
 import struct
 import sys
 import xml.etree.ElementTree as ET
 from collections import namedtuple
 
-try:
-    import pefile
-except ImportError:
-    # Debian's python3-pefile sits in the system interpreter's path, which a
-    # python3 from pyenv or a venv does not search. pefile is pure Python,
-    # so borrowing it from there is safe.
-    sys.path.append('/usr/lib/python3/dist-packages')
-    try:
-        import pefile
-    except ImportError:
-        pefile = None
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tools'))
+import require  # noqa: E402
+
+pefile = require.module('pefile', 'python3-pefile')
 
 
 RT_ICON = 3
@@ -444,9 +439,6 @@ def check_executable(path, arch_name):
 def main(argv):
     if len(argv) != 2 or argv[1] not in ARCHES:
         sys.stderr.write('usage: check_pe.py EXE %s\n' % '|'.join(ARCHES))
-        return 2
-    if pefile is None:
-        sys.stderr.write('check_pe.py: needs pefile (Debian: python3-pefile)\n')
         return 2
     report = check_executable(argv[0], argv[1])
     for line in report.failures:

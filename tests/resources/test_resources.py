@@ -2,10 +2,11 @@
 """Tests of the program's resources and of check_pe.py, the checker that
 guards them in every build.
 
-    python3 -m unittest discover -s tests/resources -v
+    python3 tests/resources/test_resources.py -v
 
-The tests that run windres or link a probe executable skip themselves when
-the MinGW-w64 toolchains are missing.
+They run windres and link probe executables with both MinGW-w64 toolchains,
+in both thread models; where one is missing the run fails at once with one
+line naming its package.
 """
 
 import os
@@ -21,10 +22,19 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 RESOURCES = os.path.join(ROOT, 'resources')
 sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(ROOT, 'tests', 'tools'))
 
 import check_pe  # noqa: E402
+import require  # noqa: E402
 
 TOOLCHAINS = {'x86': 'i686-w64-mingw32', 'amd64': 'x86_64-w64-mingw32'}
+# Debian's package of each tool the tests run, by machine.
+TOOL_PACKAGES = {
+    'x86': {'windres': 'binutils-mingw-w64-i686', 'g++-win32': 'g++-mingw-w64-i686-win32',
+            'g++-posix': 'g++-mingw-w64-i686-posix'},
+    'amd64': {'windres': 'binutils-mingw-w64-x86-64', 'g++-win32': 'g++-mingw-w64-x86-64-win32',
+              'g++-posix': 'g++-mingw-w64-x86-64-posix'},
+}
 MANIFEST_FILES = {'x86': 'tallyvane-x86.manifest', 'amd64': 'tallyvane-amd64.manifest'}
 
 
@@ -35,10 +45,6 @@ def read(path):
 
 def manifest(arch):
     return read(os.path.join(RESOURCES, MANIFEST_FILES[arch]))
-
-
-def have_toolchain(arch, tool):
-    return shutil.which('%s-%s' % (TOOLCHAINS[arch], tool)) is not None
 
 
 def failures_of(check, *args):
@@ -217,8 +223,6 @@ class IconFileTests(unittest.TestCase):
         self.assertGreater(opaque, transparent)
 
 
-@unittest.skipUnless(all(have_toolchain(arch, 'windres') for arch in TOOLCHAINS),
-                     'needs both MinGW-w64 windres')
 class ResourceScriptTests(unittest.TestCase):
 
     def setUp(self):
@@ -269,9 +273,6 @@ class ResourceScriptTests(unittest.TestCase):
                                 '%r not in %r' % (expected, failures))
 
 
-@unittest.skipUnless(all(have_toolchain(arch, tool) for arch in TOOLCHAINS
-                         for tool in ('windres', 'g++-posix')),
-                     'needs both MinGW-w64 toolchains')
 class BuiltExecutableTests(unittest.TestCase):
     """Links a probe program with the resources, as the real build does,
     and runs the checker on it the way the build's test does."""
@@ -362,4 +363,6 @@ class BuiltExecutableTests(unittest.TestCase):
 
 
 if __name__ == '__main__':
+    require.commands({'%s-%s' % (TOOLCHAINS[arch], tool): package
+                      for arch, tools in TOOL_PACKAGES.items() for tool, package in tools.items()})
     unittest.main()

@@ -26,6 +26,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import require  # noqa: E402
+
 BOOT, STOP = 0x80001779, 0x80001776
 
 
@@ -214,6 +217,8 @@ def check_bad(replay, path):
 
 def main():
     mode, replay, path = sys.argv[1:4]
+    if mode != "bad":
+        require.commands({"evtexport": "libevt-utils"})
     if mode == "real-stdin-closed":
         problems, count = check_real(replay, path, close_stdin=True)
     else:

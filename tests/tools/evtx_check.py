@@ -8,13 +8,13 @@
     evtx_check.py refused EVT_REPLAY SYSTEM.evtx  files of neither kind, and an .evtx of major version
                                                   2, give exit code 2 and one line naming the file
 
-python3-evtx reads the sound file once per run. Each record gives its
-identifier and written time from the record header, and EventID, Qualifiers,
-Level and Keywords from its rendered XML; the event type follows from Level
-and Keywords as the event log service derives it, and the information
-records with the boot and stop IDs, newest identifier first, become the rows
-(evt_replay_check.py pairs and formats them). TZ must be a zone without
-summer time.
+python3-evtx reads the sound file once per run (the refused mode needs no
+reading, nor python3-evtx). Each record gives its identifier and written time
+from the record header, and EventID, Qualifiers, Level and Keywords from its
+rendered XML; the event type follows from Level and Keywords as the event
+log service derives it, and the information records with the boot and stop
+IDs, newest identifier first, become the rows (evt_replay_check.py pairs and
+formats them). TZ must be a zone without summer time.
 
 On a damaged file evt-replay must exit 0 and say on stderr exactly one line,
 "evt-replay: FILE: damaged: N chunk header(s) unsound, M record(s) lost, K
@@ -33,12 +33,8 @@ import xml.etree.ElementTree as ElementTree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from evt_replay_check import BOOT, STOP, check_bad, marker_rows, printed_row_problems, skipped_line  # noqa: E402
 from evtx_damage import FILETIME_1970, TICKS_PER_SECOND, cases, refused  # noqa: E402
+import require  # noqa: E402
 
-try:
-    import Evtx.Evtx as Evtx
-except ImportError:  # Debian's package, when this runs under another python3
-    sys.path.append("/usr/lib/python3/dist-packages")
-    import Evtx.Evtx as Evtx
 
 EVENT_NS = "{http://schemas.microsoft.com/win/2004/08/events/event}"
 INFORMATION = 4
@@ -67,8 +63,9 @@ def seconds_u32(when):
 
 def reference_records(path):
     """{record identifier: (written time, event ID, event type)} of every record python3-evtx reads."""
+    evtx = require.module("Evtx.Evtx", "python3-evtx")
     records = {}
-    with Evtx.Evtx(path) as log:
+    with evtx.Evtx(path) as log:
         for record in log.records():
             system = ElementTree.fromstring(record.xml()).find(EVENT_NS + "System")
             event = system.find(EVENT_NS + "EventID")
