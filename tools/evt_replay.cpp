@@ -2,7 +2,7 @@
 // System logs (.evt or .evtx) and prints what the window would show: its
 // title, then one line per row with the six texts joined by tabs; or the
 // cycles as CSV or JSON, and an SVG timeline of them. Times are local to the
-// TZ in force. What a damaged file made it skip is said in one line on stderr.
+// TZ in force. What damage in a file cost is said in one line on stderr.
 
 #include <getopt.h>
 
@@ -33,8 +33,9 @@ constexpr const char* kUsage =
     "  --format=csv         one header row, then one row per cycle: file, index,\n"
     "                       start, stop, elapsed_seconds, state\n"
     "  --format=json        an array with one object per file: file, title,\n"
-    "                       skipped (what a damaged file made the reader pass\n"
-    "                       over) and cycles, with the same fields as CSV\n"
+    "                       skipped (what damage cost: chunk headers unsound,\n"
+    "                       records lost and recovered) and cycles, with the\n"
+    "                       same fields as CSV\n"
     "  --utc                every time in UTC instead of the zone of TZ\n"
     "  --timeline=FILE.svg  also draw the cycles on a time axis, into FILE.svg\n"
     "  -h, --help           print this help and exit\n"
