@@ -25,6 +25,10 @@ struct ReplayCycle {
 // What evt-replay made of one saved log.
 struct ReplayFile {
     std::string path;
+    std::string host;        // the computer that wrote the log: its newest boot record's
+    std::string zoneStated;  // the zone the log's newest event 6013 states, as it states it; "" without one
+    std::string zoneUsed;    // the zone its times are shown in: an IANA name, or the TZ in force
+    int64_t textOffset = 0;  // what the program's texts added to every event time (see ProgramTextOffset)
     std::string text;  // the window's title and rows, exactly as the plain output prints them
     std::string title;
     SkippedParts skipped;
