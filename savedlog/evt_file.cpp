@@ -178,8 +178,9 @@ Extent FindExtent(const Ring& ring, const uint8_t* header)
 // has overwritten it. Candidates are tried at every dword past damage, so
 // the search looks at each byte of the ring a bounded number of times.
 bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, RecordStream* stream,
-                          SkippedParts* skipped, std::string* error)
+                          SkippedParts* skipped, std::string* error, LogFacts* facts)
 {
+    (void)facts;  // filled as the readers learn to
     const uint8_t* data = image.get();
     if (size < kHeaderSize)
         return FailWithReason(error, "file is %u bytes, too short for the header", static_cast<unsigned>(size));

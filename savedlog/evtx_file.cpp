@@ -332,8 +332,9 @@ void OrderNewestFirst(OutRecord* records, size_t count, bool ordered)
 // first, all in stream->bytes. Only an image without an .evtx file header is
 // refused (stream unchanged); damage inside is read round and counted.
 bool ParseEvtxImage(const uint8_t* data, size_t size, RecordStream* stream, SkippedParts* skipped,
-                    std::string* error)
+                    std::string* error, LogFacts* facts)
 {
+    (void)facts;  // filled as the readers learn to
     if (size < kFileHeaderFields)
         return FailWithReason(error, "file is %u bytes, too short for an .evtx header", static_cast<unsigned>(size));
     if (std::memcmp(data, kFileSignature, sizeof kFileSignature) != 0)

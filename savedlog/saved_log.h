@@ -20,36 +20,45 @@ struct SkippedParts {
     uint32_t recovered = 0;
 };
 
+// What a log says of where it comes from, beyond the records the scan reads.
+// Texts are UTF-8.
+struct LogFacts {
+    std::string host;            // the Computer of the newest boot record; of the newest record without one
+    std::string zoneText;        // the last data item of the newest event 6013 ("480 Pacific Standard Time"); "" without one
+    bool systemRecords = false;  // some record is of the System log: its channel (.evtx), the EventLog source (.evt)
+    std::string holds;           // without such records, what the newest record is of: its channel, or its source
+};
+
 // Reads a legacy .evt image (its ring unrolled, newest record first) into
 // `stream`, copying it. Damage inside is read round and counted in *skipped;
 // false with a one-line reason in *error, and `stream` unchanged, only when
 // the image is not such a log.
 bool ParseEvtImage(const uint8_t* data, size_t size, RecordStream* stream, SkippedParts* skipped,
-                   std::string* error);
+                   std::string* error, LogFacts* facts = nullptr);
 // The same, with the records left in place in the image, which the stream
 // shares: only a record that wraps round the end of the ring is copied.
 bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, RecordStream* stream,
-                          SkippedParts* skipped, std::string* error);
+                          SkippedParts* skipped, std::string* error, LogFacts* facts = nullptr);
 
 // Reads a .evtx image into `stream`, each record turned into an
 // EVENTLOGRECORD, newest first by record identifier. Damage is read round,
 // and counted in *skipped; false with a one-line reason only when the image
 // does not begin with an .evtx file header.
 bool ParseEvtxImage(const uint8_t* data, size_t size, RecordStream* stream, SkippedParts* skipped,
-                    std::string* error);
+                    std::string* error, LogFacts* facts = nullptr);
 
 // Reads an image of either kind, chosen by its signature, in place where the
 // reader can, counting its damage in *skipped. False with a one-line reason
 // when it is neither.
 bool ParseSavedLogImage(std::shared_ptr<const uint8_t> image, size_t size, RecordStream* stream,
-                        SkippedParts* skipped, std::string* error);
+                        SkippedParts* skipped, std::string* error, LogFacts* facts = nullptr);
 
 // Reads the saved log at `path`, in place where the reader can; the file's
 // image lives as long as the last copy of the stream that needs it. An
 // unreadable file gives false with a reason naming `path`.
-bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error);
+bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error, LogFacts* facts = nullptr);
 // The same, with every record copied into stream->bytes and the file let go.
-bool LoadSavedLogCopied(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error);
+bool LoadSavedLogCopied(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error, LogFacts* facts = nullptr);
 
 // "damaged: 2 chunk headers unsound, 17 records lost, 114 records recovered",
 // naming only the counts that are not 0; "" for a sound file.

@@ -45,10 +45,10 @@ constexpr char kEvtxSignature[8] = {'E', 'l', 'f', 'F', 'i', 'l', 'e', '\0'};
 // Parses the image at `data` in place, then copies it, so that the caller's
 // bytes need not outlive the stream.
 bool ParseEvtImage(const uint8_t* data, size_t size, RecordStream* stream, SkippedParts* skipped,
-                   std::string* error)
+                   std::string* error, LogFacts* facts)
 {
     const std::shared_ptr<const uint8_t> borrowed(data, [](const uint8_t*) {});
-    if (!ParseEvtImageInPlace(borrowed, size, stream, skipped, error))
+    if (!ParseEvtImageInPlace(borrowed, size, stream, skipped, error, facts))
         return false;
     CopyImageIntoBytes(stream);
     return true;
@@ -57,17 +57,17 @@ bool ParseEvtImage(const uint8_t* data, size_t size, RecordStream* stream, Skipp
 // An .evtx file begins with its own signature; anything else is offered to
 // the .evt reader, whose checks give the reason when it is no log at all.
 bool ParseSavedLogImage(std::shared_ptr<const uint8_t> image, size_t size, RecordStream* stream,
-                        SkippedParts* skipped, std::string* error)
+                        SkippedParts* skipped, std::string* error, LogFacts* facts)
 {
     if (size >= sizeof kEvtxSignature && std::memcmp(image.get(), kEvtxSignature, sizeof kEvtxSignature) == 0)
-        return ParseEvtxImage(image.get(), size, stream, skipped, error);
-    return ParseEvtImageInPlace(std::move(image), size, stream, skipped, error);
+        return ParseEvtxImage(image.get(), size, stream, skipped, error, facts);
+    return ParseEvtImageInPlace(std::move(image), size, stream, skipped, error, facts);
 }
 
 // Loads the file at `path` in place, then copies its image into the stream.
-bool LoadSavedLogCopied(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error)
+bool LoadSavedLogCopied(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error, LogFacts* facts)
 {
-    if (!LoadSavedLog(path, stream, skipped, error))
+    if (!LoadSavedLog(path, stream, skipped, error, facts))
         return false;
     CopyImageIntoBytes(stream);
     return true;
@@ -152,7 +152,7 @@ bool ReadWhole(int file, uint8_t* into, size_t capacity, size_t* got)
 // the stream that needs it. A mapping of the file itself would cost a
 // page-table write for every 4 KB, and a TLB miss at each in every walk. An
 // unreadable file gives false with the reason in *error.
-bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error)
+bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error, LogFacts* facts)
 {
     const int file = open(path, O_RDONLY | O_CLOEXEC);
     if (file < 0)
@@ -165,7 +165,7 @@ bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped,
     const size_t size = static_cast<size_t>(status.st_size);
     if (size == 0) {
         close(file);
-        return ParseSavedLogImage(nullptr, 0, stream, skipped, error);
+        return ParseSavedLogImage(nullptr, 0, stream, skipped, error, facts);
     }
     if (size > UINT32_MAX) {
         close(file);
@@ -190,7 +190,7 @@ bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped,
                                                [length](const uint8_t* at) { munmap(const_cast<uint8_t*>(at), length); });
     // A file cut short while read is parsed as far as it went; one grown
     // since, as far as it was.
-    return ParseSavedLogImage(std::move(owner), got < size ? got : size, stream, skipped, error);
+    return ParseSavedLogImage(std::move(owner), got < size ? got : size, stream, skipped, error, facts);
 }
 #else
 constexpr uint32_t kReadChunk = 1u << 16;
@@ -198,7 +198,7 @@ constexpr uint32_t kReadChunk = 1u << 16;
 // Reads the whole file at `path` once and parses it in place; the stream
 // shares the block read. An unreadable file gives false with the reason in
 // *error.
-bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error)
+bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error, LogFacts* facts)
 {
     std::FILE* file = std::fopen(path, "rb");
     if (!file)
@@ -232,6 +232,6 @@ bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped,
         return Fail(error, std::string("cannot read ") + path + ": " + std::strerror(readErrno));
     const auto owner = std::make_shared<const std::vector<uint8_t>>(std::move(image));
     return ParseSavedLogImage(std::shared_ptr<const uint8_t>(owner, owner->data()), owner->size(), stream, skipped,
-                              error);
+                              error, facts);
 }
 #endif
