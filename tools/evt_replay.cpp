@@ -1,12 +1,17 @@
 // evt-replay [OPTION]... FILE...: runs the program's own scan over saved
 // System logs (.evt or .evtx) and prints what the window would show: its
 // title, then one line per row with the six texts joined by tabs; or the
-// cycles as CSV or JSON, and an SVG timeline of them. Times are local to the
-// TZ in force. What damage in a file cost is said in one line on stderr.
+// cycles as CSV, JSON or JSON Lines, and an SVG timeline of them. Times are
+// local to the TZ in force. What damage in a file cost is said in one line
+// on stderr. Several files are read in parallel, one worker per core, and
+// written out in the order named.
 
 #include <getopt.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +31,7 @@ constexpr const char* kUsage =
     "usage: evt-replay [OPTION]... FILE...\n"
     "Prints the boot cycles in each saved Windows System event log FILE (.evt\n"
     "or .evtx) as Tallyvane would list them on the machine that wrote it.\n"
+    "With FILE -, reads standard input.\n"
     "\n"
     "  --format=text        the window's title, then its rows, texts joined by\n"
     "                       tabs (the default); a line \"==> FILE <==\" before\n"
@@ -35,22 +41,33 @@ constexpr const char* kUsage =
     "  --format=json        an array with one object per file: file, title,\n"
     "                       skipped (what damage cost: chunk headers unsound,\n"
     "                       records lost and recovered) and cycles, with the\n"
-    "                       same fields as CSV\n"
+    "                       same fields as CSV; a file that could not be read\n"
+    "                       is an object with file and error\n"
+    "  --format=jsonl       the same objects, one line each, each written as\n"
+    "                       soon as its file is read\n"
     "  --utc                every time in UTC instead of the zone of TZ\n"
-    "  --timeline=FILE.svg  also draw the cycles on a time axis, into FILE.svg\n"
+    "  --timeline=FILE.svg  also draw the cycles on a time axis, into FILE.svg;\n"
+    "                       never over one of the logs read or another log\n"
+    "  -r, --recursive      read every .evt and .evtx file under each folder\n"
+    "                       named, in sorted order\n"
+    "  -j, --jobs=N         read N files at a time (default: one per core)\n"
     "  -h, --help           print this help and exit\n"
     "      --version        print the name and version and exit\n"
     "\n"
     "Times are local to TZ: give the zone of the machine that wrote the log, as\n"
     "in TZ=Europe/Berlin evt-replay System.evtx. The state of a cycle is\n"
-    "running, died (no orderly shutdown) or stopped. Exit status 0; 2 when a\n"
-    "file could not be read, the timeline could not be written or the command\n"
-    "line is wrong (the other files are still read).\n";
+    "running, died (no orderly shutdown) or stopped.\n"
+    "\n"
+    "Exit status is 0 when every file was read, and 2 when a file could not be\n"
+    "read, the timeline or the output could not be written, or the command line\n"
+    "is wrong (the other files are still read).\n";
 
-enum class Format { kText, kCsv, kJson };
+enum class Format { kText, kCsv, kJson, kJsonLines };
 
 Format format = Format::kText;
 const char* timelinePath = nullptr;
+bool recursive = false;
+int jobs = 0;  // 0: one per core
 
 enum OptionCode { kFormatOption = 1, kUtcOption, kTimelineOption, kVersionOption };
 
@@ -58,15 +75,50 @@ constexpr struct option kOptions[] = {
     {"format", required_argument, nullptr, kFormatOption},
     {"utc", no_argument, nullptr, kUtcOption},
     {"timeline", required_argument, nullptr, kTimelineOption},
+    {"recursive", no_argument, nullptr, 'r'},
+    {"jobs", required_argument, nullptr, 'j'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersionOption},
     {nullptr, 0, nullptr, 0},
 };
 
-// Says what is wrong with the command line, then the usage, both on stderr.
+// The inputs, and what the output so far has been.
+std::vector<std::string> inputs;
+int status = 0;
+bool several = false;
+bool anyBlock = false;
+bool outputLost = false;  // stdout failed: nothing more is written to it
+std::vector<ReplayFile> drawn;
+
+// --- The progress line, on a terminal only, erased before anything else is written.
+
+bool progressShown = false;
+bool progressWanted = false;
+std::chrono::steady_clock::time_point progressDrawn;
+constexpr std::chrono::milliseconds kProgressInterval{100};
+
+void EraseProgress()
+{
+    if (progressShown)
+        std::fputs("\r\033[K", stderr);
+    progressShown = false;
+}
+
+void DrawProgress(size_t done)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (!progressWanted || (done < inputs.size() && now - progressDrawn < kProgressInterval))
+        return;
+    std::fprintf(stderr, "\r\033[Kevt-replay: %zu of %zu files read", done, inputs.size());
+    std::fflush(stderr);
+    progressShown = true;
+    progressDrawn = now;
+}
+
+// Says what is wrong with the command line in one line, and where help is.
 int CommandLineTrouble(const std::string& what)
 {
-    std::fprintf(stderr, "evt-replay: %s\n%s", what.c_str(), kUsage);
+    std::fprintf(stderr, "evt-replay: %s\nTry 'evt-replay --help' for more information.\n", what.c_str());
     return kTroubleStatus;
 }
 
@@ -76,7 +128,7 @@ int ReadOptions(int argc, char** argv)
 {
     opterr = 0;  // our own messages, which name the program and not its path
     int code;
-    while ((code = getopt_long(argc, argv, ":h", kOptions, nullptr)) != -1) {
+    while ((code = getopt_long(argc, argv, ":hrj:", kOptions, nullptr)) != -1) {
         switch (code) {
         case kFormatOption:
             if (std::strcmp(optarg, "text") == 0)
@@ -85,8 +137,10 @@ int ReadOptions(int argc, char** argv)
                 format = Format::kCsv;
             else if (std::strcmp(optarg, "json") == 0)
                 format = Format::kJson;
+            else if (std::strcmp(optarg, "jsonl") == 0)
+                format = Format::kJsonLines;
             else
-                return CommandLineTrouble(std::string("unknown format '") + optarg + "' (text, csv or json)");
+                return CommandLineTrouble(std::string("unknown format '") + optarg + "' (text, csv, json or jsonl)");
             break;
         case kUtcOption:
             utcTimes = true;
@@ -94,6 +148,17 @@ int ReadOptions(int argc, char** argv)
         case kTimelineOption:
             timelinePath = optarg;
             break;
+        case 'r':
+            recursive = true;
+            break;
+        case 'j': {
+            char* end = nullptr;
+            const long count = std::strtol(optarg, &end, 10);
+            if (*optarg == '\0' || *end != '\0' || count < 1 || count > 1024)
+                return CommandLineTrouble(std::string("invalid number of jobs '") + optarg + "'");
+            jobs = static_cast<int>(count);
+            break;
+        }
         case 'h':
             std::fputs(kUsage, stdout);
             return 0;
@@ -101,9 +166,9 @@ int ReadOptions(int argc, char** argv)
             std::puts("evt-replay (Tallyvane) " TALLYVANE_VERSION);
             return 0;
         case ':':
-            return CommandLineTrouble(std::string("option '") + argv[optind - 1] + "' needs a value");
+            return CommandLineTrouble(std::string("option '") + argv[optind - 1] + "' requires an argument");
         default:
-            return CommandLineTrouble(std::string("unknown option '") + argv[optind - 1] + "'");
+            return CommandLineTrouble(std::string("unrecognized option '") + argv[optind - 1] + "'");
         }
     }
     if (optind == argc)
@@ -111,79 +176,185 @@ int ReadOptions(int argc, char** argv)
     return -1;
 }
 
-// Writes the timeline of `files` to timelinePath; false, said on stderr, when it cannot be written.
-bool WriteTimeline(const std::vector<ReplayFile>& files)
+// --- Reading one input, in whichever process reads it.
+
+// The stderr line about `path`.
+std::string Note(const std::string& path, const std::string& what)
 {
-    FILE* out = std::fopen(timelinePath, "wb");
-    if (!out) {
-        std::fprintf(stderr, "evt-replay: cannot write %s: %s\n", timelinePath, std::strerror(errno));
-        return false;
+    return "evt-replay: " + path + ": " + what + "\n";
+}
+
+// What a file yields for the format chosen.
+std::string FileOutput(const ReplayFile& file)
+{
+    switch (format) {
+    case Format::kText:
+        return file.text;
+    case Format::kJson:
+        return JsonFileText(file, false);
+    case Format::kJsonLines:
+        return JsonFileText(file, true);
+    case Format::kCsv:
+        break;
     }
-    WriteTimelineSvg(out, files);
-    const bool written = !std::ferror(out);
-    if (std::fclose(out) != 0 || !written) {
-        std::fprintf(stderr, "evt-replay: cannot write %s: %s\n", timelinePath, std::strerror(errno));
-        return false;
+    char* rows = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&rows, &size);
+    if (!out)
+        return "";
+    WriteCsvRows(out, file);
+    std::fclose(out);
+    std::string text(rows, size);
+    std::free(rows);
+    return text;
+}
+
+void ReadInput(size_t index, InputResult* result)
+{
+    const std::string& path = inputs[index];
+    if (IsFolder(path)) {
+        result->error = "Is a directory";
+        return;
     }
-    return true;
+    ReplayFile& file = result->file;
+    if (!ReplaySavedLog(path.c_str(), &file, &result->error)) {
+        file.path = path;
+        return;
+    }
+    const std::string damage = SkippedPartsText(file.skipped);
+    if (!damage.empty())
+        result->notes += Note(path, damage);
+    result->notes += file.notes;
+    result->output = FileOutput(file);
+    file.text.clear();
+    if (!timelinePath)
+        file.cycles.clear();
+}
+
+// --- Writing out, in the order named.
+
+// Writes `bytes` to stdout unless it has failed before. A reader that went
+// away (head -1) ends the listing but not the timeline.
+void Emit(const std::string& bytes)
+{
+    if (outputLost || bytes.empty())
+        return;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
+        outputLost = true;
+        status = kTroubleStatus;
+        if (errno != EPIPE)
+            std::fprintf(stderr, "evt-replay: cannot write the output: %s\n", std::strerror(errno));
+    }
+}
+
+bool TakeResult(size_t index, InputResult&& result)
+{
+    EraseProgress();
+    const std::string& path = inputs[index];
+    if (!result.error.empty()) {
+        std::fputs(Note(path, result.error).c_str(), stderr);
+        status = kTroubleStatus;
+        if (format == Format::kJson)
+            Emit(std::string(anyBlock ? ",\n" : "[\n") + JsonErrorText(path, result.error, false));
+        else if (format == Format::kJsonLines)
+            Emit(JsonErrorText(path, result.error, true));
+        anyBlock = anyBlock || format == Format::kJson;
+    } else {
+        std::fputs(result.notes.c_str(), stderr);
+        if (format == Format::kText && several) {
+            const std::string host = result.file.host.empty() ? "" : " (" + result.file.host + ")";
+            Emit(std::string(anyBlock ? "\n" : "") + "==> " + path + host + " <==\n");
+        } else if (format == Format::kJson) {
+            Emit(anyBlock ? ",\n" : "[\n");
+        }
+        Emit(result.output);
+        anyBlock = true;
+        if (timelinePath)
+            drawn.push_back(std::move(result.file));
+    }
+    if (format == Format::kJsonLines && !outputLost && std::fflush(stdout) != 0) {
+        outputLost = true;
+        status = kTroubleStatus;
+    }
+    DrawProgress(index + 1);
+    return !outputLost || timelinePath;
+}
+
+// Writes the timeline of what was read to timelinePath; false, said on stderr, when it cannot be written.
+bool WriteTimeline()
+{
+    PendingFile pending;
+    std::string error;
+    if (BeginReplacing(timelinePath, &pending, &error)) {
+        WriteTimelineSvg(pending.out, drawn);
+        if (FinishReplacing(&pending, &error))
+            return true;
+    }
+    std::fprintf(stderr, "evt-replay: cannot write %s: %s\n", timelinePath, error.c_str());
+    return false;
 }
 
 }  // namespace
 
-// Reads every file named, writing each one's output as it goes (JSON and the
-// timeline once all are read); the exit status is 2 if anything went wrong.
+// Reads every file named, writing each one's output in the order named as
+// soon as it and those before it are read (the timeline once all are); the
+// exit status is 2 if anything went wrong.
 int main(int argc, char** argv)
 {
     const int ended = ReadOptions(argc, argv);
     if (ended >= 0)
         return ended;
+    std::vector<std::string> troubles;
+    inputs = ExpandInputs(argv + optind, argc - optind, recursive, &troubles);
+    for (const std::string& trouble : troubles) {
+        std::fprintf(stderr, "evt-replay: %s\n", trouble.c_str());
+        status = kTroubleStatus;
+    }
+    // Refused before anything is read: a log is evidence.
+    if (timelinePath) {
+        const std::string hazard = TimelineHazard(timelinePath, inputs);
+        if (!hazard.empty()) {
+            std::fprintf(stderr, "evt-replay: refusing to write the timeline to %s: %s\n", timelinePath, hazard.c_str());
+            return kTroubleStatus;
+        }
+    }
     // The program's texts follow the zone in force, so this makes them UTC too.
     if (utcTimes) {
         setenv("TZ", "UTC", 1);
         tzset();
     }
+    // A closed pipe shows as a failed write, so that the timeline is still drawn.
+    signal(SIGPIPE, SIG_IGN);
     gatherCycles = format != Format::kText || timelinePath;
-    const bool several = argc - optind > 1;
-    int status = 0;
-    bool firstBlock = true;
-    std::vector<ReplayFile> drawn;
-    if (format == Format::kCsv)
-        WriteCsvHeader(stdout);
-    for (int i = optind; i < argc; ++i) {
-        ReplayFile file;
-        std::string error;
-        if (!ReplaySavedLog(argv[i], &file, &error)) {
-            std::fprintf(stderr, "evt-replay: %s: %s\n", argv[i], error.c_str());
-            status = kTroubleStatus;
-            continue;
+    several = inputs.size() > 1 || recursive;
+    progressWanted = inputs.size() > 1 && isatty(STDERR_FILENO);
+    if (format == Format::kCsv) {
+        std::string header;
+        char* text = nullptr;
+        size_t size = 0;
+        if (FILE* out = open_memstream(&text, &size)) {
+            WriteCsvHeader(out);
+            std::fclose(out);
+            header.assign(text, size);
+            std::free(text);
         }
-        const std::string damage = SkippedPartsText(file.skipped);
-        if (!damage.empty())
-            std::fprintf(stderr, "evt-replay: %s: %s\n", argv[i], damage.c_str());
-        switch (format) {
-        case Format::kText:
-            if (several)
-                std::printf("%s==> %s <==\n", firstBlock ? "" : "\n", argv[i]);
-            std::fwrite(file.text.data(), 1, file.text.size(), stdout);
-            break;
-        case Format::kCsv:
-            WriteCsvRows(stdout, file);
-            break;
-        case Format::kJson:
-            AddJsonFile(file);
-            break;
-        }
-        firstBlock = false;
-        if (timelinePath)
-            drawn.push_back(std::move(file));
+        Emit(header);
     }
+    std::string error;
+    if (!ReadInputs(inputs.size(), jobs ? jobs : WorkersForThisMachine(), ReadInput, TakeResult, &error)) {
+        EraseProgress();
+        std::fprintf(stderr, "evt-replay: %s\n", error.c_str());
+        status = kTroubleStatus;
+    }
+    EraseProgress();
     if (format == Format::kJson)
-        WriteJsonDocument(stdout);
-    if (timelinePath && !WriteTimeline(drawn))
+        Emit(anyBlock ? "\n]\n" : "[]\n");
+    if (timelinePath && !WriteTimeline())
         status = kTroubleStatus;
     // A full disk or a closed pipe must not pass for a complete listing.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "evt-replay: cannot write the output: %s\n", std::strerror(errno));
+    if (!outputLost && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+        if (errno != EPIPE)
+            std::fprintf(stderr, "evt-replay: cannot write the output: %s\n", std::strerror(errno));
         status = kTroubleStatus;
     }
     return status;

@@ -1,5 +1,6 @@
-// The cycles as one JSON document: an array with one object per file read.
-// Only built and dumped, with invalid UTF-8 replaced, so nothing here throws.
+// The cycles as JSON: an object per file, an element of one array or a line
+// of its own (JSON Lines). Only built and dumped, with invalid UTF-8
+// replaced, so nothing here throws.
 
 #include <nlohmann/json.hpp>
 
@@ -10,8 +11,6 @@ namespace {
 using Json = nlohmann::ordered_json;  // fields in the order written, as a reader expects them
 
 constexpr int kJsonIndent = 2;
-
-Json document = Json::array();
 
 // What the reader passed over in a damaged file, field for field of SkippedParts.
 Json SkippedJson(const SkippedParts& skipped)
@@ -35,23 +34,40 @@ Json CycleJson(size_t index, const ReplayCycle& cycle)
     return json;
 }
 
+// The object dumped as one line, or indented as an element of the array.
+// File names need not be UTF-8; their other bytes become U+FFFD.
+std::string Dumped(const Json& object, bool oneLine)
+{
+    if (oneLine)
+        return object.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+    const std::string text = object.dump(kJsonIndent, ' ', false, Json::error_handler_t::replace);
+    std::string indented(kJsonIndent, ' ');
+    for (char c : text) {
+        indented += c;
+        if (c == '\n')
+            indented.append(kJsonIndent, ' ');
+    }
+    return indented;
+}
+
 }  // namespace
 
-// Appends the file's object, its cycles numbered from 1 in the text's order.
-void AddJsonFile(const ReplayFile& file)
+// The file's object, its cycles numbered from 1 in the text's order.
+std::string JsonFileText(const ReplayFile& file, bool oneLine)
 {
     Json cycles = Json::array();
     for (size_t i = 0; i < file.cycles.size(); ++i)
         cycles.push_back(CycleJson(i + 1, file.cycles[i]));
-    document.push_back(Json{{"file", file.path},
-                            {"title", file.title},
-                            {"skipped", SkippedJson(file.skipped)},
-                            {"cycles", std::move(cycles)}});
+    return Dumped(Json{{"file", file.path},
+                       {"title", file.title},
+                       {"skipped", SkippedJson(file.skipped)},
+                       {"cycles", std::move(cycles)}},
+                  oneLine);
 }
 
-// File names need not be UTF-8; their other bytes become U+FFFD.
-void WriteJsonDocument(FILE* out)
+// A file that could not be read, and why, so that a reader of the output
+// sees every file named.
+std::string JsonErrorText(const std::string& path, const std::string& error, bool oneLine)
 {
-    const std::string text = document.dump(kJsonIndent, ' ', false, Json::error_handler_t::replace) + "\n";
-    std::fwrite(text.data(), 1, text.size(), out);
+    return Dumped(Json{{"file", path}, {"error", error}}, oneLine);
 }

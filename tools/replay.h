@@ -32,7 +32,17 @@ struct ReplayFile {
     std::string text;  // the window's title and rows, exactly as the plain output prints them
     std::string title;
     SkippedParts skipped;
+    std::string notes;  // whole lines for stderr about the log beyond its damage: what it is not, say
     std::vector<ReplayCycle> cycles;  // in the window's order, newest first; see gatherCycles
+};
+
+// What reading one input gave, made where it was read and written out in
+// argument order, so that the output is the same whoever read it.
+struct InputResult {
+    std::string error;   // why the input could not be read; "" when it was
+    std::string notes;   // whole lines for stderr: what damage cost, what the log is not
+    std::string output;  // its part of stdout: its text block, CSV rows, JSON object or JSON line
+    ReplayFile file;     // without text; with cycles only where the timeline needs them
 };
 
 // How times are written in CSV, JSON and the timeline: local to TZ, or UTC.
@@ -51,6 +61,43 @@ int64_t ProgramTextOffset();
 // "running", "died" or "stopped".
 const char* CycleStateWord(CycleState state);
 
+// --- workers.cpp
+// Reads input `index` into *result.
+using InputReader = void (*)(size_t index, InputResult* result);
+// Takes the result of input `index`; false to read no further.
+using ResultSink = bool (*)(size_t index, InputResult&& result);
+// One worker per core.
+int WorkersForThisMachine();
+// Reads inputs 0 to count - 1 with up to `workers` processes (in this one
+// when 1), and hands each result to `sink` in index order, each as soon as
+// all before it are handed on. False, with the reason, when the workers could
+// not be started or one died.
+bool ReadInputs(size_t count, int workers, InputReader read, ResultSink sink, std::string* error);
+
+// --- inputs.cpp
+// The files named on the command line, folders replaced by the .evt and
+// .evtx files under them, in sorted order, when `recursive`; a folder named
+// without it stays, to be refused as a folder. Reasons a folder could not be
+// walked go to *troubles, one line each, and are not fatal.
+std::vector<std::string> ExpandInputs(char** names, int count, bool recursive, std::vector<std::string>* troubles);
+// Whether `path` names a folder.
+bool IsFolder(const std::string& path);
+// Why the timeline must not be written to `path`: it is one of `inputs`, or a
+// file that holds an event log. "" when it may.
+std::string TimelineHazard(const std::string& path, const std::vector<std::string>& inputs);
+// A file written under a temporary name beside `path`, renamed to it only
+// once whole, so that a failure leaves no half file.
+struct PendingFile {
+    FILE* out = nullptr;
+    std::string temporary;
+    std::string path;
+};
+// Opens the temporary file; false, with the reason, when it cannot.
+bool BeginReplacing(const std::string& path, PendingFile* file, std::string* error);
+// Closes it and renames it to its path when every write went through, or
+// removes it; false, with the reason, in that case.
+bool FinishReplacing(PendingFile* file, std::string* error);
+
 // --- iso_time.cpp
 // "2015-08-25T13:41:19+02:00" in the zone of TZ with the offset in force at
 // that time, or "2015-08-25T11:41:19Z" when utcTimes is set.
@@ -63,10 +110,11 @@ void WriteCsvHeader(FILE* out);
 void WriteCsvRows(FILE* out, const ReplayFile& file);
 
 // --- json_output.cpp
-// Adds `file` to the JSON document under way.
-void AddJsonFile(const ReplayFile& file);
-// Writes the document (an array of the files added) to `out`.
-void WriteJsonDocument(FILE* out);
+// The object of `file`, as one line ending in a line break (JSON Lines), or
+// indented as an element of the document's array, without a line break.
+std::string JsonFileText(const ReplayFile& file, bool oneLine);
+// The same for a file that could not be read: its name and why.
+std::string JsonErrorText(const std::string& path, const std::string& error, bool oneLine);
 
 // --- timeline_svg.cpp
 // Writes an SVG timeline of the cycles of `files` to `out`, one panel per file.

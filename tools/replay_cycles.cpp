@@ -13,6 +13,7 @@
 #include "window/main_title.h"
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -88,12 +89,18 @@ int64_t ProgramTextOffset()
 bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
 {
     readBufferAllocator = HugePageReadBuffer;
-    for (int attempt = 0; attempt < kScanAttempts; ++attempt) {
+    const char* source = std::strcmp(path, "-") == 0 ? "/dev/stdin" : path;
+    // A pipe can be read only once: its scan is not done again.
+    struct stat status {};
+    const bool rereadable = stat(source, &status) == 0 && S_ISREG(status.st_mode);
+    LogFacts facts;
+    for (int attempt = 0; attempt < (rereadable ? kScanAttempts : 1); ++attempt) {
         // Loaded afresh each time: the record source takes the stream over.
         EventLogScript script;
-        if (!LoadSavedLog(path, &script, &file->skipped, error))
+        if (!LoadSavedLog(source, &script, &file->skipped, error, &facts))
             return false;
         const int64_t offset = ProgramTextOffset();
+        file->textOffset = offset;
         LoadEventLogScript(std::move(script));
         char noArguments[] = "";
         TallyvaneMain(nullptr, nullptr, noArguments, 10);
@@ -105,6 +112,10 @@ bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
     }
     file->path = path;
     file->title = MainWindowTitle(bootEventCount);
+    file->host = facts.host;
+    if (!facts.systemRecords)
+        file->notes += std::string("evt-replay: ") + path + ": holds no System log records" +
+                       (facts.holds.empty() ? "" : " (its newest record is of " + facts.holds + ")") + "\n";
     return true;
 }
 
