@@ -14,6 +14,8 @@ import datetime
 import io
 import json
 import os
+import pty
+import select
 import re
 import shutil
 import subprocess
@@ -25,6 +27,7 @@ import xml.etree.ElementTree as ElementTree
 import evt_writer
 
 ISO_TIME = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(Z|[+-]\d\d:\d\d(:\d\d)?)\Z")
+TRY_HELP = "Try 'evt-replay --help' for more information."
 CSV_HEADER = ["file", "index", "start", "stop", "elapsed_seconds", "state"]
 SVG = "{http://www.w3.org/2000/svg}"
 # Cycles enough for the timeline's lanes, which fewer cycles do not get.
@@ -33,8 +36,8 @@ DAMAGE_PARTS = {"chunks": r"(\d+) chunk headers? unsound", "records": r"(\d+) re
                 "recovered": r"(\d+) records? recovered"}
 
 
-def run(replay, arguments, env=None, stdout=subprocess.PIPE):
-    return subprocess.run([replay] + arguments, stdout=stdout, stderr=subprocess.PIPE, env=env)
+def run(replay, arguments, env=None, stdout=subprocess.PIPE, stdin=None):
+    return subprocess.run([replay] + arguments, stdout=stdout, stderr=subprocess.PIPE, env=env, stdin=stdin)
 
 
 def text_cycles(text):
@@ -131,6 +134,19 @@ class Check:
         self.plain = {p: run(replay, [p]) for p in samples + [self.damaged, self.many]}
         self.cycles = {p: text_cycles(out.stdout)[1] for p, out in self.plain.items()}
         self.svg = os.path.join(work, "timeline.svg")
+        # A log the timeline must never be written over.
+        self.copy = os.path.join(work, "copy.evtx")
+        shutil.copyfile(samples[1], self.copy)
+        with open(self.copy, "rb") as f:
+            self.copy_bytes = f.read()
+        # A folder of logs, one in a subfolder, among files that are none.
+        self.folder = os.path.join(work, "logs")
+        self.folder_logs = [os.path.join(self.folder, n) for n in ("a/SysEvent.Evt", "b.evtx")]
+        os.makedirs(os.path.join(self.folder, "a"))
+        for source, target in zip(samples, self.folder_logs):
+            shutil.copyfile(source, target)
+            self.plain[target] = self.plain[source]
+        open(os.path.join(self.folder, "notes.txt"), "w").close()
 
     def expected(self, paths):
         return [(p, self.cycles[p]) for p in paths]
@@ -149,9 +165,10 @@ class Check:
         return [] if out.returncode == 0 and out.stdout == want else ["--version: %r, expected %r" % (out.stdout, want)]
 
     def usage_error(self, out, _):
-        if out.returncode == 2 and not out.stdout and b"usage: evt-replay" in out.stderr:
+        lines = out.stderr.decode().splitlines()
+        if out.returncode == 2 and not out.stdout and len(lines) == 2 and lines[1] == TRY_HELP:
             return []
-        return ["exit %d, stdout %r, stderr %r: expected 2 and the usage on stderr" % (out.returncode, out.stdout[:60], out.stderr[:80])]
+        return ["exit %d, stdout %r, stderr %r: expected 2, a reason and a pointer to --help" % (out.returncode, out.stdout[:60], out.stderr[:80])]
 
     def several_text(self, out, paths):
         problems = [] if out.stdout == self.blocks([p for p in paths if p != self.missing]) else ["several files: stdout is not each file's text under its name"]
@@ -178,8 +195,13 @@ class Check:
                                              "elapsed_seconds": int(elapsed) if elapsed else None, "state": state})
         return files_problems(list(got.items()), self.expected(paths), utc)
 
-    def json_files(self, out, paths):
-        document = json.loads(out.stdout)
+    def json_files(self, out, paths, lines=False):
+        document = [json.loads(l) for l in out.stdout.splitlines()] if lines else json.loads(out.stdout)
+        errors = [f for f in document if "error" in f]
+        if [f["file"] for f in errors] != [self.missing] or not errors[0]["error"]:
+            return ["the file not read should be an object of its name and error: %r" % errors]
+        document = [f for f in document if "error" not in f]
+        paths = [p for p in paths if p != self.missing]
         problems = files_problems([(f["file"], f["cycles"]) for f in document], self.expected(paths), False)
         for file in document:
             if file["title"] != text_cycles(self.plain[file["file"]].stdout)[0]:
@@ -204,6 +226,34 @@ class Check:
                 problems.append("%s: bars %r, the text's cycles %r" % (path, states, want))
         return problems
 
+    def log_untouched(self, out, _):
+        with open(self.copy, "rb") as f:
+            intact = f.read() == self.copy_bytes
+        lines = out.stderr.decode().splitlines()
+        if out.returncode == 2 and not out.stdout and intact and len(lines) == 1 and "refusing" in lines[0]:
+            return []
+        return ["exit %d, stderr %r, log intact %s: expected one refusal and the log untouched" % (out.returncode, out.stderr, intact)]
+
+    def closed_early(self, _, paths):
+        """The reader of stdout goes away after one line; the timeline is still drawn whole."""
+        os.remove(self.svg)
+        process = subprocess.Popen([self.replay, "--timeline=" + self.svg] + paths, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        process.stdout.readline()
+        process.stdout.close()
+        process.wait()
+        lanes = [g for g in ElementTree.parse(self.svg).getroot().iter(SVG + "g") if g.get("class") == "file"]
+        return [] if len(lanes) == len(paths) else ["%d of %d files drawn after stdout closed" % (len(lanes), len(paths))]
+
+    def folder_read(self, out, paths):
+        return [] if out.returncode == 0 and out.stdout == self.blocks(paths) else ["-r: %r, expected the logs in sorted order" % out.stdout[:200]]
+
+    def folder_refused(self, out, _):
+        want = "evt-replay: %s: Is a directory" % self.folder
+        return [] if out.returncode == 2 and out.stderr.decode().splitlines() == [want] else ["%d %r" % (out.returncode, out.stderr)]
+
+    def standard_input(self, out, paths):
+        return [] if out.returncode == 0 and out.stdout == self.plain[paths[0]].stdout else ["-: %r" % out.stderr]
+
     def odd_name(self, out, _):
         document = json.loads(out.stdout)
         ElementTree.parse(self.svg)
@@ -215,6 +265,45 @@ class Check:
     def unwritable_timeline(self, out, paths):
         ok = out.returncode == 2 and out.stdout == self.plain[paths[0]].stdout and b"cannot write" in out.stderr
         return [] if ok else ["a timeline that cannot be written: exit %d, stderr %r" % (out.returncode, out.stderr)]
+
+
+# A fleet read by every core must give what one worker gives, byte for byte:
+# stdout, stderr and the timeline. (what is checked, the options)
+FLEET = [
+    ("text", []),
+    ("csv", ["--format=csv", "--utc"]),
+    ("json", ["--format=json"]),
+    ("json lines and the timeline", ["--format=jsonl", "--timeline=%(svg)s"]),
+]
+FLEET_COPIES = 40
+
+
+def fleet_problems(replay, samples, c, work):
+    fleet = [samples[i % 2] for i in range(FLEET_COPIES)] + [c.missing, c.damaged, c.many]
+    problems = []
+    for name, options in FLEET:
+        outputs = []
+        for jobs in ("1", "2"):
+            svg = os.path.join(work, "fleet-%s.svg" % jobs)
+            out = run(replay, ["-j", jobs] + [o % {"svg": svg} for o in options] + fleet)
+            drawn = open(svg, "rb").read() if os.path.exists(svg) else b""
+            outputs.append((out.returncode, out.stdout, out.stderr, drawn))
+        if outputs[0] != outputs[1] or not outputs[0][1]:
+            problems.append("fleet %s: two workers do not give what one gives" % name)
+    # The progress line: on a terminal only, and gone when the listing ends.
+    leader, follower = pty.openpty()
+    out = subprocess.run([replay] + fleet, stdout=subprocess.PIPE, stderr=follower)
+    os.close(follower)
+    shown = b""
+    while select.select([leader], [], [], 0)[0]:
+        try:
+            shown += os.read(leader, 65536)
+        except OSError:
+            break
+    os.close(leader)
+    if b"of %d files read" % len(fleet) not in shown or not shown.endswith(b"\r\x1b[K") or out.stdout != run(replay, fleet).stdout:
+        problems.append("fleet progress on a terminal: %r" % shown[-120:])
+    return problems
 
 
 def main():
@@ -233,7 +322,16 @@ def main():
             ("text with --utc", ["--utc", evt, evtx], c.utc_text, [evt, evtx]),
             ("csv", ["--format=csv", evt, evtx], lambda o, p: c.csv_rows(o, p, False), [evt, evtx]),
             ("csv with --utc", ["--format", "csv", "--utc", evtx], lambda o, p: c.csv_rows(o, p, True), [evtx]),
-            ("json with a damaged file", ["--format=json", evt, evtx, c.damaged], c.json_files, [evt, evtx, c.damaged]),
+            ("json with a damaged file", ["--format=json", evt, c.missing, evtx, c.damaged], c.json_files,
+             [evt, c.missing, evtx, c.damaged]),
+            ("json lines", ["--format=jsonl", c.damaged, c.missing, evtx], lambda o, p: c.json_files(o, p, True),
+             [c.damaged, c.missing, evtx]),
+            ("timeline over a log read", ["--timeline", c.copy, evtx], c.log_untouched, []),
+            ("timeline over another log", ["--timeline=" + c.copy, evt], c.log_untouched, []),
+            ("timeline when stdout closes", ["--timeline=" + c.svg, evt, evtx, c.many], c.closed_early, [evt, evtx, c.many]),
+            ("folder read with -r", ["-r", c.folder], c.folder_read, c.folder_logs),
+            ("folder without -r", [c.folder], c.folder_refused, []),
+            ("standard input", ["-"], c.standard_input, [evt]),
             ("timeline", ["--timeline=" + c.svg, evt, evtx, c.many], c.timeline, [evt, evtx, c.many]),
             ("odd file name", [b"--format=json", b"--timeline=" + c.svg.encode(), c.odd], c.odd_name, []),
             ("output lost", [evt], c.lost_output, []),
@@ -245,12 +343,16 @@ def main():
                 with open("/dev/full", "wb") as full:
                     out = run(replay, arguments, stdout=full)
                 out.stdout = b""
+            elif name == "standard input":
+                with open(evt, "rb") as log:
+                    out = run(replay, arguments, stdin=log)
             else:
                 out = run(replay, arguments)
             problems += ["%s: %s" % (name, p) for p in check(out, paths)]
+        problems += fleet_problems(replay, samples, c, work)
     for problem in problems:
         print(problem)
-    print("options: %d cases, %d problems (TZ=%s)" % (len(cases), len(problems), os.environ.get("TZ")))
+    print("options: %d cases, %d problems (TZ=%s)" % (len(cases) + len(FLEET), len(problems), os.environ.get("TZ")))
     return 1 if problems else 0
 
 
