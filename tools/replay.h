@@ -69,5 +69,6 @@ void AddJsonFile(const ReplayFile& file);
 void WriteJsonDocument(FILE* out);
 
 // --- timeline_svg.cpp
-// Writes an SVG timeline of the cycles of `files` to `out`, one panel per file.
+// Writes an SVG timeline of the cycles of `files` to `out`: one file's in a
+// panel, several files' a lane each on one time axis, written as it goes.
 void WriteTimelineSvg(FILE* out, const std::vector<ReplayFile>& files);
