@@ -563,6 +563,8 @@ constexpr double kFleetHeading = 26;     // the line saying how lanes are laid o
 constexpr double kFleetLanesTall = 840;  // lanes shrink to fit this, down to kMinFleetLaneHeight
 constexpr double kMaxFleetLaneHeight = 22;
 constexpr double kMinFleetLaneHeight = 4;
+// Lanes thinner still past this many pixels: rsvg-convert draws nothing over 32767.
+constexpr double kMaxFleetLanesTall = 32000;
 constexpr double kFleetAxisBelow = 40;      // the bottom axis's labels
 constexpr double kFleetLabelLeft = 16;
 constexpr double kMinFleetLabelSpacing = 16;  // labels closer than this run into each other
@@ -737,11 +739,12 @@ void WriteFleetSvg(FILE* out, const std::vector<ReplayFile>& files)
                                       [&](const ReplayFile& file) { return FileTextOffset(file) == shift; });
     pictureShift = oneClock ? shift : 0;
     FleetGeometry at{INT64_MAX, INT64_MIN, 0, 0, 1};
-    bool damage = false;
+    bool damage = false, cycles = false;
     for (const ReplayFile& file : files) {
         damage = damage || !SkippedPartsText(file.skipped).empty();
         if (file.cycles.empty())
             continue;
+        cycles = true;
         int64_t first, last;
         Bars(file, 0, &first, &last);
         at.first = std::min(at.first, first);
@@ -751,7 +754,8 @@ void WriteFleetSvg(FILE* out, const std::vector<ReplayFile>& files)
         at.first = at.last = 0;
     // Room at the right for the newest running cycle's fading bar.
     at.last += std::max<int64_t>(kHour, (at.last - at.first) * kOpenWidth / (kFleetPlotWidth - kOpenWidth));
-    at.laneHeight = std::clamp(kFleetLanesTall / files.size(), kMinFleetLaneHeight, kMaxFleetLaneHeight);
+    at.laneHeight = std::min(std::clamp(kFleetLanesTall / files.size(), kMinFleetLaneHeight, kMaxFleetLaneHeight),
+                             kMaxFleetLanesTall / files.size());
     for (int every : kFleetLabelSteps) {
         at.labelEvery = every;
         if (every * at.laneHeight >= kMinFleetLabelSpacing)
@@ -766,10 +770,11 @@ void WriteFleetSvg(FILE* out, const std::vector<ReplayFile>& files)
     Legend(&text, files, oneClock ? ClockText(shift) : "in UTC, since their texts are at different offsets", damage);
     Append(&text, "<text x=\"16\" y=\"%.1f\" font-size=\"12\" fill=\"%s\">", kLegendHeight + 12, kQuietInkColour);
     const std::string every = at.labelEvery > 1 ? " (a label every " + std::to_string(at.labelEvery) + " lanes)" : "";
-    Append(&text, "A lane per file, in the order given, labelled with its machine and file%s; %s to %s. A lane's tooltip "
+    const std::string span = cycles ? "; " + DateText(at.first, "%Y-%m-%d") + " to " + DateText(at.last, "%Y-%m-%d")
+                                    : "; no cycles";
+    Append(&text, "A lane per file, in the order given, labelled with its machine and file%s%s. A lane's tooltip "
                   "tells its cycles.</text>\n",
-           every.c_str(),
-           DateText(at.first, "%Y-%m-%d").c_str(), DateText(at.last, "%Y-%m-%d").c_str());
+           every.c_str(), span.c_str());
     FleetAxis(&text, at, bottom);
     std::fwrite(text.data(), 1, text.size(), out);
     for (size_t i = 0; i < files.size(); ++i) {
