@@ -574,8 +574,8 @@ constexpr double kDamageMarkWidth = 6;      // at the right of a damaged lane's 
 constexpr double kOpenWidth = 24;           // the running cycle's fading bar, in pixels
 constexpr int kDiedMarkWidth = 2;           // whole pixels, across the whole lane
 
-// The offset every file's texts were shifted by; a file read before that was
-// recorded holds 0 and gets the program's own.
+// The offset `file`'s texts were shifted by. The reader may leave it 0,
+// unrecorded, and then the texts are the program's own, shifted by its offset.
 int64_t FileTextOffset(const ReplayFile& file)
 {
     return file.textOffset != 0 ? file.textOffset : ProgramTextOffset();
