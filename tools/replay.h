@@ -117,5 +117,6 @@ std::string JsonFileText(const ReplayFile& file, bool oneLine);
 std::string JsonErrorText(const std::string& path, const std::string& error, bool oneLine);
 
 // --- timeline_svg.cpp
-// Writes an SVG timeline of the cycles of `files` to `out`, one panel per file.
+// Writes an SVG timeline of the cycles of `files` to `out`: one file's in a
+// panel, several files' a lane each on one time axis, written as it goes.
 void WriteTimelineSvg(FILE* out, const std::vector<ReplayFile>& files);

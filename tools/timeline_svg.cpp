@@ -55,6 +55,8 @@ constexpr const char* kDiedColour = "#c62828";
 constexpr const char* kDiedBodyColour = "#f0a8a8";
 constexpr const char* kRunningColour = "#2e9d46";
 constexpr const char* kLaneColour = "#eef0f3";
+constexpr const char* kDamageColour = "#e89a1c";
+constexpr const char* kDamagedLaneColour = "#fbe7c6";
 constexpr const char* kGridColour = "#d5d9de";
 constexpr const char* kInkColour = "#222";
 constexpr const char* kQuietInkColour = "#666";
@@ -209,21 +211,36 @@ void AxisLabel(std::string* out, double x, double y, const char* colour, const s
            x + half > kWidth - 2 ? kWidth - 2 : x, y, anchor, colour, text.c_str());
 }
 
+// The document's start, `height` pixels high: the svg element, the running
+// bar's gradient and the white ground.
+void DocumentHead(std::string* out, double height)
+{
+    Append(out,
+           "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
+           "font-family=\"DejaVu Sans, Verdana, sans-serif\">\n",
+           kWidth, height, kWidth, height);
+    Append(out,
+           "<defs><linearGradient id=\"open\"><stop offset=\"0\" stop-color=\"%s\"/>"
+           "<stop offset=\"1\" stop-color=\"%s\" stop-opacity=\"0.08\"/></linearGradient></defs>\n",
+           kRunningColour, kRunningColour);
+    Append(out, "<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n");
+}
+
 // --- The legend and the panels' headings.
 
-// The picture's title, the clock its times are on, and what each kind of bar means.
-void Legend(std::string* out, const std::vector<ReplayFile>& files)
+// The picture's title, the clock its times are on (`clock`, after the count
+// of cycles and files), and what each kind of bar means; `damage` adds the
+// key of a damaged log's lane.
+void Legend(std::string* out, const std::vector<ReplayFile>& files, const std::string& clock, bool damage)
 {
     size_t cycles = 0;
     for (const ReplayFile& file : files)
         cycles += file.cycles.size();
     Append(out, "<text x=\"16\" y=\"24\" font-size=\"16\" font-weight=\"bold\" fill=\"%s\">Boot cycles</text>",
            kInkColour);
-    const int64_t offset = pictureShift < 0 ? -pictureShift : pictureShift;
-    Append(out, "<text x=\"130\" y=\"24\" font-size=\"12\" fill=\"%s\">%zu in %zu file%s, at UTC%c%02d:%02d as "
-                "in the text output</text>",
-           kQuietInkColour, cycles, files.size(), files.size() == 1 ? "" : "s", pictureShift < 0 ? '-' : '+',
-           static_cast<int>(offset / kHour), static_cast<int>(offset % kHour / 60));
+    Append(out, "<text x=\"130\" y=\"24\" font-size=\"12\" fill=\"%s\">%zu in %zu file%s, %s</text>",
+           kQuietInkColour, cycles, files.size(), files.size() == 1 ? "" : "s", clock.c_str());
     struct Key {
         const char* label;
         const char* fill;
@@ -231,9 +248,12 @@ void Legend(std::string* out, const std::vector<ReplayFile>& files)
     };
     constexpr Key kKeys[] = {{"stopped: ended by an orderly shutdown", kStoppedColour, false},
                              {"died: no shutdown; it ended before the next boot", kDiedBodyColour, true},
-                             {"running: the newest, still going", "url(#open)", false}};
+                             {"running: the newest, still going", "url(#open)", false},
+                             {"damaged: not all of it read", kDamageColour, false}};
     double x = 16;
     for (const Key& key : kKeys) {
+        if (key.fill == kDamageColour && !damage)
+            break;
         Append(out, "<rect x=\"%.1f\" y=\"36\" width=\"28\" height=\"11\" fill=\"%s\"/>", x, key.fill);
         if (key.head)
             Append(out, "<rect x=\"%.1f\" y=\"36\" width=\"%.1f\" height=\"11\" fill=\"%s\"/>", x, kDiedHeadWidth,
@@ -241,6 +261,16 @@ void Legend(std::string* out, const std::vector<ReplayFile>& files)
         Append(out, "<text x=\"%.1f\" y=\"46\" font-size=\"12\" fill=\"%s\">%s</text>", x + 34, kInkColour, key.label);
         x += 34 + kCharWidth * 1.05 * std::char_traits<char>::length(key.label) + 30;
     }
+}
+
+// "at UTC+02:00 as in the text output": the picture clock of `shift`.
+std::string ClockText(int64_t shift)
+{
+    const int64_t offset = shift < 0 ? -shift : shift;
+    char text[64];
+    std::snprintf(text, sizeof text, "at UTC%c%02d:%02d as in the text output", shift < 0 ? '-' : '+',
+                  static_cast<int>(offset / kHour), static_cast<int>(offset % kHour / 60));
+    return text;
 }
 
 // A panel's file name, and its cycles counted by state, from the date of
@@ -278,11 +308,11 @@ constexpr TickStep kTickSteps[] = {
 };
 
 // The ticks of a date axis over [first, last]: the first step, from an hour
-// to ten years, that leaves them room; each at a whole hour, day, Monday,
+// to ten years, that leaves them room on `plotWidth`; each at a whole hour, day, Monday,
 // month or year.
-std::vector<int64_t> Ticks(int64_t first, int64_t last, const TickStep** chosen)
+std::vector<int64_t> Ticks(int64_t first, int64_t last, const TickStep** chosen, double plotWidth = kPlotWidth)
 {
-    const double fits = kPlotWidth / kMinTickSpacing;
+    const double fits = plotWidth / kMinTickSpacing;
     for (const TickStep& step : kTickSteps) {
         const double length = step.seconds ? step.seconds : step.months * 30.44 * kDay;
         if ((last - first) / length > fits && &step != std::end(kTickSteps) - 1)
@@ -525,12 +555,238 @@ double Panel(std::string* out, const ReplayFile& file)
     return LanesPanel(out, bars, *kind, first, last);
 }
 
+// --- Several files: a lane per file on one time axis.
+
+constexpr double kFleetPlotLeft = 330;  // room for the host and file labels
+constexpr double kFleetPlotWidth = kPlotRight - kFleetPlotLeft;
+constexpr double kFleetHeading = 26;     // the line saying how lanes are laid out
+constexpr double kFleetLanesTall = 840;  // lanes shrink to fit this, down to kMinFleetLaneHeight
+constexpr double kMaxFleetLaneHeight = 22;
+constexpr double kMinFleetLaneHeight = 4;
+// Lanes thinner still past this many pixels: rsvg-convert draws nothing over 32767.
+constexpr double kMaxFleetLanesTall = 32000;
+constexpr double kFleetAxisBelow = 40;      // the bottom axis's labels
+constexpr double kFleetLabelLeft = 16;
+constexpr double kMinFleetLabelSpacing = 16;  // labels closer than this run into each other
+constexpr int kFleetLabelSteps[] = {1, 2, 5, 10, 20, 50, 100};  // label every k-th lane, k the first that fits
+constexpr double kLeaderWidth = 4;          // the mark tying a thin lane to its label
+constexpr double kDamageMarkWidth = 6;      // at the right of a damaged lane's label column
+constexpr double kOpenWidth = 24;           // the running cycle's fading bar, in pixels
+constexpr int kDiedMarkWidth = 2;           // whole pixels, across the whole lane
+
+// Runs of whole pixels [from, to) of one colour in a lane, merged where they
+// overlap or touch, as one path of strokes `height` high centred on y.
+void RunsPath(std::string* out, std::vector<std::pair<int, int>>* runs, double y, double height, const char* colour,
+              const char* kind)
+{
+    if (runs->empty())
+        return;
+    std::sort(runs->begin(), runs->end());
+    Append(out, "<path class=\"%s\" stroke=\"%s\" stroke-width=\"%.1f\" d=\"", kind, colour, height);
+    int from = (*runs)[0].first, to = (*runs)[0].second;
+    const auto flush = [&] { Append(out, "M%d %.1fh%d", from, y, to - from); };
+    for (const auto& [a, b] : *runs) {
+        if (a > to) {
+            flush();
+            from = a;
+        }
+        to = std::max(to, b);
+    }
+    flush();
+    *out += "\"/>";
+}
+
+// `path` shortened from the left, at a character's start, to about `chars`
+// characters, with an ellipsis to say so: the file name is its end.
+std::string ShortenedPath(const std::string& path, size_t chars)
+{
+    if (path.size() <= chars)
+        return path;
+    size_t cut = path.size() - (chars > 1 ? chars - 1 : 0);
+    while (cut < path.size() && (static_cast<unsigned char>(path[cut]) & 0xC0) == 0x80)
+        ++cut;
+    return "\xE2\x80\xA6" + path.substr(cut);
+}
+
+// The geometry shared by every lane.
+struct FleetGeometry {
+    int64_t first, last;  // picture times at the plot's two ends
+    double top;           // of the first lane
+    double laneHeight;
+    int labelEvery;  // only every k-th lane is labelled when lanes are thin
+    double X(int64_t t) const { return kFleetPlotLeft + kFleetPlotWidth * (t - first) / double(last - first); }
+};
+
+// One file's lane, the `index`-th: its label, its tooltip (host, file,
+// cycles by state, span, damage) and its bars, a merged path per state.
+void FleetLane(std::string* out, const ReplayFile& file, size_t index, const FleetGeometry& at)
+{
+    int64_t first, last;
+    const std::vector<Bar> bars = Bars(file, 0, &first, &last);
+    size_t counts[3] = {};
+    for (const ReplayCycle& cycle : file.cycles)
+        ++counts[static_cast<int>(cycle.state)];
+    const std::string damage = SkippedPartsText(file.skipped);
+    const double y = at.top + index * at.laneHeight;
+    const double middle = y + at.laneHeight / 2;
+    const double barHeight = at.laneHeight - std::max(1.0, at.laneHeight / 4);
+
+    *out += damage.empty() ? "<g class=\"lane\"><title>" : "<g class=\"lane damaged\"><title>";
+    AppendXmlText(out, file.host.empty() ? file.path : file.host + "  " + file.path);
+    Append(out, "\n%zu cycles: %zu stopped, %zu died, %zu running", file.cycles.size(),
+           counts[static_cast<int>(CycleState::kStopped)], counts[static_cast<int>(CycleState::kDied)],
+           counts[static_cast<int>(CycleState::kRunning)]);
+    if (!bars.empty())
+        Append(out, "\n%s to %s", DateText(first, "%Y-%m-%d %H:%M").c_str(), DateText(last, "%Y-%m-%d %H:%M").c_str());
+    if (!damage.empty())
+        AppendXmlText(out, "\n" + damage);
+    *out += "</title>";
+    // Every other lane shaded, so that thin ones can be followed across;
+    // under the labels only when each lane has its own, or it would cover
+    // the previous lane's label where that runs over.
+    const double shadeLeft = at.labelEvery == 1 ? kFleetLabelLeft - 4 : kFleetPlotLeft;
+    if (!damage.empty() || index % 2 == 0)
+        Append(out, "<rect x=\"%.1f\" y=\"%.2f\" width=\"%.1f\" height=\"%.2f\" fill=\"%s\"/>", shadeLeft, y,
+               kPlotRight - shadeLeft, at.laneHeight, damage.empty() ? kLaneColour : kDamagedLaneColour);
+    if (!damage.empty())
+        Append(out, "<rect x=\"%.1f\" y=\"%.2f\" width=\"%.1f\" height=\"%.2f\" fill=\"%s\"/>",
+               kFleetPlotLeft - kDamageMarkWidth - 4, y, kDamageMarkWidth, at.laneHeight, kDamageColour);
+    if (index % at.labelEvery == 0) {
+        const double size = std::min(11.0, at.laneHeight * at.labelEvery * 0.7);
+        const double charWidth = kCharWidth * size / 11;
+        const double room = kFleetPlotLeft - kFleetLabelLeft - kDamageMarkWidth - 10;
+        Append(out, "<text x=\"%.1f\" y=\"%.2f\" font-size=\"%.0f\" fill=\"%s\">", kFleetLabelLeft,
+               middle + size * 0.36, size, kInkColour);
+        double used = 0;
+        if (!file.host.empty()) {
+            *out += "<tspan font-weight=\"bold\">";
+            AppendXmlText(out, file.host);
+            *out += "</tspan> ";
+            used = (file.host.size() + 1) * charWidth * 1.1;
+        }
+        const double left = std::max(0.0, room - used) / charWidth;
+        AppendXmlText(out, ShortenedPath(file.path, static_cast<size_t>(left)));
+        *out += "</text>";
+        if (at.labelEvery > 1)
+            Append(out, "<rect x=\"%.1f\" y=\"%.2f\" width=\"%.1f\" height=\"%.2f\" fill=\"%s\"/>",
+                   kFleetPlotLeft - kLeaderWidth, y, kLeaderWidth, at.laneHeight, kQuietInkColour);
+    }
+
+    std::vector<std::pair<int, int>> runs[3], diedMarks;
+    std::vector<double> openStarts;
+    for (const Bar& bar : bars) {
+        const int x0 = static_cast<int>(std::floor(at.X(bar.from)));
+        if (bar.cycle->state == CycleState::kRunning) {
+            openStarts.push_back(at.X(bar.from));
+            continue;
+        }
+        const int x1 = std::max(static_cast<int>(std::ceil(at.X(bar.to))), x0 + 1);
+        runs[static_cast<int>(bar.cycle->state)].emplace_back(x0, x1);
+        if (bar.cycle->state == CycleState::kDied)
+            diedMarks.emplace_back(x0, x0 + kDiedMarkWidth);
+    }
+    // The died cycles' light bodies lie under the stopped ones; their marks
+    // go over everything, across the whole lane, so that a short one shows.
+    RunsPath(out, &runs[static_cast<int>(CycleState::kDied)], middle, barHeight, kDiedBodyColour, "died");
+    RunsPath(out, &runs[static_cast<int>(CycleState::kStopped)], middle, barHeight, kStoppedColour, "stopped");
+    for (double x : openStarts)
+        Append(out, "<rect class=\"running\" x=\"%.1f\" y=\"%.2f\" width=\"%.1f\" height=\"%.2f\" fill=\"url(#open)\"/>",
+               x, middle - barHeight / 2, kOpenWidth, barHeight);
+    RunsPath(out, &diedMarks, middle, at.laneHeight, kDiedColour, "died-mark");
+    *out += "</g>\n";
+}
+
+// The shared axis's ticks, their lines across every lane and their labels
+// above the first lane and below the last.
+void FleetAxis(std::string* out, const FleetGeometry& at, double bottom)
+{
+    const TickStep* step = nullptr;
+    const std::vector<int64_t> ticks = Ticks(at.first, at.last, &step, kFleetPlotWidth);
+    std::string previousDate;
+    for (int64_t t : ticks) {
+        const double x = at.X(t);
+        Append(out, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\"/>", x, at.top - 6, x,
+               bottom + 6, kGridColour);
+        const std::string label = DateText(t, step->format);
+        AxisLabel(out, x, at.top - 10, kInkColour, label);
+        AxisLabel(out, x, bottom + 18, kInkColour, label);
+        // Hours alone do not say which day: the date goes beside each new one.
+        const std::string date = DateText(t, "%Y-%m-%d");
+        if (step->seconds && step->seconds < kDay && date != previousDate) {
+            AxisLabel(out, x, at.top - 22, kQuietInkColour, date);
+            AxisLabel(out, x, bottom + 30, kQuietInkColour, date);
+        }
+        previousDate = date;
+    }
+    *out += "\n";
+}
+
+// The picture of several files, written to `out` a lane at a time, so that
+// what it holds is one lane's text however many files there are.
+void WriteFleetSvg(FILE* out, const std::vector<ReplayFile>& files)
+{
+    // Files shifted alike are drawn on their common clock; otherwise their
+    // texts' clocks differ, and only UTC compares them as instants.
+    const int64_t shift = files[0].textOffset;
+    const bool oneClock = std::all_of(files.begin(), files.end(),
+                                      [&](const ReplayFile& file) { return file.textOffset == shift; });
+    pictureShift = oneClock ? shift : 0;
+    FleetGeometry at{INT64_MAX, INT64_MIN, 0, 0, 1};
+    bool damage = false, cycles = false;
+    for (const ReplayFile& file : files) {
+        damage = damage || !SkippedPartsText(file.skipped).empty();
+        if (file.cycles.empty())
+            continue;
+        cycles = true;
+        int64_t first, last;
+        Bars(file, 0, &first, &last);
+        at.first = std::min(at.first, first);
+        at.last = std::max(at.last, last);
+    }
+    if (at.first > at.last)
+        at.first = at.last = 0;
+    // Room at the right for the newest running cycle's fading bar.
+    at.last += std::max<int64_t>(kHour, (at.last - at.first) * kOpenWidth / (kFleetPlotWidth - kOpenWidth));
+    at.laneHeight = std::min(std::clamp(kFleetLanesTall / files.size(), kMinFleetLaneHeight, kMaxFleetLaneHeight),
+                             kMaxFleetLanesTall / files.size());
+    for (int every : kFleetLabelSteps) {
+        at.labelEvery = every;
+        if (every * at.laneHeight >= kMinFleetLabelSpacing)
+            break;
+    }
+    at.top = kLegendHeight + kFleetHeading + kAxisHeight;
+    const double bottom = at.top + files.size() * at.laneHeight;
+    const double height = std::ceil(bottom + kFleetAxisBelow);
+
+    std::string text;
+    DocumentHead(&text, height);
+    Legend(&text, files, oneClock ? ClockText(shift) : "in UTC, since their texts are at different offsets", damage);
+    Append(&text, "<text x=\"16\" y=\"%.1f\" font-size=\"12\" fill=\"%s\">", kLegendHeight + 12, kQuietInkColour);
+    const std::string every = at.labelEvery > 1 ? " (a label every " + std::to_string(at.labelEvery) + " lanes)" : "";
+    const std::string span = cycles ? "; " + DateText(at.first, "%Y-%m-%d") + " to " + DateText(at.last, "%Y-%m-%d")
+                                    : "; no cycles";
+    Append(&text, "A lane per file, in the order given, labelled with its machine and file%s%s. A lane's tooltip "
+                  "tells its cycles.</text>\n",
+           every.c_str(), span.c_str());
+    FleetAxis(&text, at, bottom);
+    std::fwrite(text.data(), 1, text.size(), out);
+    for (size_t i = 0; i < files.size(); ++i) {
+        text.clear();
+        FleetLane(&text, files[i], i, at);
+        std::fwrite(text.data(), 1, text.size(), out);
+    }
+    std::fputs("</svg>\n", out);
+}
+
 }  // namespace
 
-// The panels are made first, since the picture's height heads the document.
+// One file gets a panel at its own scale, made first since the picture's
+// height heads the document; several get a lane each on one axis.
 void WriteTimelineSvg(FILE* out, const std::vector<ReplayFile>& files)
 {
-    pictureShift = ProgramTextOffset();
+    if (files.size() > 1)
+        return WriteFleetSvg(out, files);
+    pictureShift = files.empty() ? ProgramTextOffset() : files[0].textOffset;
     std::string body;
     double y = kLegendHeight;
     for (const ReplayFile& file : files) {
@@ -542,17 +798,8 @@ void WriteTimelineSvg(FILE* out, const std::vector<ReplayFile>& files)
         y += height + kPanelGap;
     }
     std::string svg;
-    Append(&svg,
-           "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
-           "font-family=\"DejaVu Sans, Verdana, sans-serif\">\n",
-           kWidth, y, kWidth, y);
-    Append(&svg,
-           "<defs><linearGradient id=\"open\"><stop offset=\"0\" stop-color=\"%s\"/>"
-           "<stop offset=\"1\" stop-color=\"%s\" stop-opacity=\"0.08\"/></linearGradient></defs>\n",
-           kRunningColour, kRunningColour);
-    Append(&svg, "<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n");
-    Legend(&svg, files);
+    DocumentHead(&svg, y);
+    Legend(&svg, files, ClockText(pictureShift), false);
     svg += "\n";
     svg += body;
     svg += "</svg>\n";

@@ -112,6 +112,12 @@ def write_many_cycles(path):
         out.write(evt_writer.evt(records, 0x30 + sum(map(len, records)) + 0x28 + 0x100))
 
 
+def tick_time(label):
+    """The instant of a date tick's label (2015, 2015-07 or 2015-07-13) on the texts' clock."""
+    date = datetime.datetime.strptime((label + "-01-01")[:10], "%Y-%m-%d")
+    return instant(date.strftime("%Y/%m/%d"), "00:00:00", time.localtime().tm_gmtoff)
+
+
 def damage_counts(stderr, path):
     """SkippedParts as the stderr line for `path` tells them."""
     line = next((l for l in stderr.decode(errors="replace").splitlines() if l.startswith("evt-replay: " + path + ": damaged")), "")
@@ -214,17 +220,40 @@ class Check:
         return problems
 
     def timeline(self, out, paths):
-        problems = [] if out.stdout == self.blocks(paths) else ["--timeline changed the text"]
-        panels = ElementTree.parse(self.svg).getroot().iter(SVG + "g")
-        panels = [g for g in panels if g.get("class") == "file"]
-        if len(panels) != len(paths):
-            return problems + ["%d panels for %d files" % (len(panels), len(paths))]
-        for path, panel in zip(paths, panels):
-            states = [g.get("class").split()[1] for g in panel.iter(SVG + "g") if g.get("class", "").startswith("cycle")]
-            want = [c["state"] for c in reversed(self.cycles[path])]  # oldest first, as drawn
-            if states != want:
-                problems.append("%s: bars %r, the text's cycles %r" % (path, states, want))
-        return problems
+        """One file: a panel, a group per cycle. Several: a lane per file in
+        argument order, its tooltip counting the text's states, every state
+        drawn, and the lanes' oldest boots and the axis's ticks on one line."""
+        text = self.blocks(paths) if len(paths) > 1 else self.plain[paths[0]].stdout
+        problems = [] if out.stdout == text else ["--timeline changed the text"]
+        root = ElementTree.parse(self.svg).getroot()
+        groups = [g for g in root.iter(SVG + "g") if g.get("class", "").split()[:1] == ["file" if len(paths) == 1 else "lane"]]
+        if len(groups) != len(paths):
+            return problems + ["%d panels or lanes for %d files" % (len(groups), len(paths))]
+        if len(paths) == 1:
+            states = [g.get("class").split()[1] for g in groups[0].iter(SVG + "g") if g.get("class", "").startswith("cycle")]
+            want = [c["state"] for c in reversed(self.cycles[paths[0]])]  # oldest first, as drawn
+            return problems + ([] if states == want else ["bars %r, the text's cycles %r" % (states, want)])
+        points = [(float(t.get("x")), tick_time(t.text)) for t in root.findall(SVG + "text") if t.get("text-anchor") == "middle"]
+        for path, lane in zip(paths, groups):
+            title = lane.find(SVG + "title").text.splitlines()
+            counts = {s: sum(c["state"] == s for c in self.cycles[path]) for s in ("stopped", "died", "running")}
+            oldest = min(c["start"] for c in self.cycles[path])
+            want = "%d cycles: %d stopped, %d died, %d running" % (len(self.cycles[path]), *counts.values())
+            want_from = time.strftime("%Y-%m-%d %H:%M to ", time.gmtime(oldest + time.localtime().tm_gmtoff))
+            drawn = {e.get("class") for e in lane if e.get("class") in counts}
+            span = title[2] if len(title) > 2 else ""
+            if not title[0].endswith(path) or title[1:2] != [want] or not span.startswith(want_from) \
+                    or drawn != {s for s, n in counts.items() if n}:
+                problems.append("%s: lane %r drawing %r, the text's %r from %r" % (path, title[:3], sorted(drawn), want, want_from))
+            runs = [(float(x), float(x) + float(w)) for e in lane if e.get("class") in counts
+                    for x, w in re.findall(r"M([\d.]+) [\d.]+h([\d.]+)", e.get("d", "M%s 0h%s" % (e.get("x"), e.get("width"))))]
+            if not all(0 <= x < end <= float(root.get("width")) for x, end in runs):
+                problems.append("%s: bars outside the picture: %r" % (path, runs))
+            points.append((min(runs)[0], oldest))
+        # One axis: x is one linear function of the instant, to a pixel.
+        (x0, t0), (x1, t1) = min(points, key=lambda p: p[1]), max(points, key=lambda p: p[1])
+        off = [(x, t) for x, t in points if abs(x0 + (x1 - x0) * (t - t0) / (t1 - t0) - x) > 1.5]
+        return problems + (["not on one time axis: %r of %r" % (off, points)] if off else [])
 
     def log_untouched(self, out, _):
         with open(self.copy, "rb") as f:
@@ -241,7 +270,7 @@ class Check:
         process.stdout.readline()
         process.stdout.close()
         process.wait()
-        lanes = [g for g in ElementTree.parse(self.svg).getroot().iter(SVG + "g") if g.get("class") == "file"]
+        lanes = [g for g in ElementTree.parse(self.svg).getroot().iter(SVG + "g") if g.get("class", "").startswith("lane")]
         return [] if len(lanes) == len(paths) else ["%d of %d files drawn after stdout closed" % (len(lanes), len(paths))]
 
     def folder_read(self, out, paths):
@@ -332,8 +361,9 @@ def main():
             ("folder read with -r", ["-r", c.folder], c.folder_read, c.folder_logs),
             ("folder without -r", [c.folder], c.folder_refused, []),
             ("standard input", ["-"], c.standard_input, [evt]),
-            ("timeline", ["--timeline=" + c.svg, evt, evtx, c.many], c.timeline, [evt, evtx, c.many]),
-            ("odd file name", [b"--format=json", b"--timeline=" + c.svg.encode(), c.odd], c.odd_name, []),
+            ("timeline of one file", ["--timeline=" + c.svg, c.many], c.timeline, [c.many]),
+            ("timeline of several", ["--timeline=" + c.svg, evt, evtx, c.many, c.damaged], c.timeline, [evt, evtx, c.many, c.damaged]),
+            ("odd file name", [b"--format=json", b"--timeline=" + c.svg.encode(), c.odd, evt.encode()], c.odd_name, []),
             ("output lost", [evt], c.lost_output, []),
             ("timeline unwritable", ["--timeline=" + os.path.join(c.missing, "t.svg"), evt], c.unwritable_timeline, [evt]),
         ]
