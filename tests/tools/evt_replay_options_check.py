@@ -213,6 +213,7 @@ class Check:
         return problems
 
     def csv_name(self, out, paths):
+        """Every row's file field, read back, is the name given."""
         rows = list(csv.reader(io.StringIO(out.stdout.decode(), newline="")))
         names = [row[0] for row in rows[1:]]
         return [] if names == [paths[0]] * len(self.cycles[self.samples[0]]) else ["file fields %r" % names[:3]]
@@ -221,9 +222,9 @@ class Check:
         """Offsets of half and whole hours, as CSV writes them in two zones."""
         problems = []
         for zone, suffix in (("Asia/Kolkata", "+05:30"), ("Etc/GMT+5", "-05:00")):
-            rows = list(csv.reader(io.StringIO(run(self.replay, ["--format=csv"] + paths, env=dict(
-                os.environ, TZ=zone)).stdout.decode(), newline="")))
-            problems += ["TZ=%s: %s" % (zone, row[2]) for row in rows[1:] if not row[2].endswith("T" + row[2][11:19] + suffix)]
+            zoned = run(self.replay, ["--format=csv"] + paths, env=dict(os.environ, TZ=zone))
+            rows = list(csv.reader(io.StringIO(zoned.stdout.decode(), newline="")))
+            problems += ["TZ=%s: %s" % (zone, row[2]) for row in rows[1:] if not row[2].endswith(row[2][10:19] + suffix)]
         return problems
 
     def needs_value(self, out, _):
@@ -240,22 +241,25 @@ class Check:
         want = "%d in 1 file, at UTC%s%02d:%02d as in the text output" % (
             len(self.cycles[paths[0]]), "-" if offset < 0 else "+", abs(offset) // 3600, abs(offset) % 3600 // 60)
         problems = [] if legend == want else ["legend %r, expected %r" % (legend, want)]
-        bars = [(g.get("class").split()[1], g.find(SVG + "rect")) for g in self.panel().iter(SVG + "g") if g.get("class", "").startswith("cycle")]
+        bars = [(g.get("class").split()[1], g.find(SVG + "rect")) for g in self.panel().iter(SVG + "g")
+                if g.get("class", "").startswith("cycle")]
         ends = [(float(r.get("x")), float(r.get("x")) + float(r.get("width"))) for _, r in bars]
         problems += ["died bar %d ends at %.1f, before the next boot at %.1f" % (i, ends[i][1], ends[i + 1][0])
                      for i, (state, _) in enumerate(bars[:-1]) if state == "died" and ends[i][1] < ends[i + 1][0] - 0.2]
-        return problems + ([] if bars[-1][0] == "running" and abs(ends[-1][1] - 1176) < 0.2 else ["running bar %r" % (ends[-1],)])
+        running = bars[-1][0] == "running" and abs(ends[-1][1] - 1176) < 0.2
+        return problems + ([] if running else ["running bar %r" % (ends[-1],)])
 
     def layout(self, out, paths):
         """60 cycles a row each; lanes of weeks up to the one holding the running cycle's open end (14 hours)."""
         heading = "".join(self.panel().find(SVG + "text[@y='36']").itertext())
         if paths[0] == self.sixty:
             return [] if heading.endswith("a row per cycle, the oldest at the top") else ["heading %r" % heading]
-        newest = datetime.datetime.strptime(" ".join(self.plain[paths[0]].stdout.decode().splitlines()[1].split("\t")[1:3]),
-                                            "%Y/%m/%d %H:%M:%S") + datetime.timedelta(hours=14)
+        started = " ".join(self.plain[paths[0]].stdout.decode().splitlines()[1].split("\t")[1:3])
+        newest = datetime.datetime.strptime(started, "%Y/%m/%d %H:%M:%S") + datetime.timedelta(hours=14)
         monday = (newest - datetime.timedelta(days=newest.weekday())).strftime("%Y-%m-%d")
         labels = [t.text for t in self.panel().iter(SVG + "text") if t.get("x") == "16" and t.get("font-family")]
-        return [] if "a lane per week" in heading and labels[-1] == monday else ["%r: lanes to %r, not %s" % (heading, labels[-1], monday)]
+        ok = "a lane per week" in heading and labels[-1] == monday
+        return [] if ok else ["%r: lanes to %r, not %s" % (heading, labels[-1], monday)]
 
     def odd_name(self, out, _):
         document = json.loads(out.stdout)
@@ -293,7 +297,8 @@ def main():
             ("timeline unwritable", ["--timeline=" + os.path.join(c.missing, "t.svg"), evt], c.unwritable_timeline, [evt]),
             ("csv, a quote in the file name", ["--format=csv", c.quoted], c.csv_name, [c.quoted]),
             ("csv, a line break in the file name", ["--format=csv", c.broken], c.csv_name, [c.broken]),
-            ("csv offsets of half and whole hours", [], c.zone_offsets, [evt]),
+            ("csv offsets of half and whole hours", ["--format=csv", evt], c.zone_offsets, [evt]),
+            # The empty log's picture fits in the stream's buffer: only the close meets the full disk.
             ("timeline whose close alone fails", ["--timeline=/dev/full", c.empty], c.unwritable_timeline, [c.empty]),
             ("format without its value", [evt, "--format"], c.needs_value, []),
             ("help before a file", ["--help", c.missing], c.help, []),
