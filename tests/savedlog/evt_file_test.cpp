@@ -382,7 +382,8 @@ struct BadCase {
 const BadCase kBadCases[] = {
     {"empty file", [](Log* l) { l->image.clear(); }, "too short"},
     {"shorter than the header", [](Log* l) { l->image.resize(0x2c); }, "too short"},
-    {"header only", [](Log* l) { l->image.resize(0x30); }, "too short"},
+    {"header only", [](Log* l) { l->image.resize(0x30); }, "file is 48 bytes, too short for the end-of-log record",
+     true},
     {"wrong signature", [](Log* l) { PutU32(&l->image, 4, 0x654C664D); }, "bad header signature"},
     {"wrong header size", [](Log* l) { PutU32(&l->image, 44, 0x34); }, "header size"},
     {"wrong header size at the start", [](Log* l) { PutU32(&l->image, 0, 0x34); }, "bad header size 52/48"},
@@ -495,6 +496,49 @@ TEST(EvtFileSynthetic, ReadsEverySoundRecordOfADamagedRing)
              PutU32(&l->image, 20, 0x208);
          },
          {1}, {0, 1, 0}},
+        {"end-of-log record with a wrong second marker", [](Log* l) { PutU32(&l->image, 0xd0 + 8, 0); },
+         {4, 3, 2, 1}, {0, 1, 0}},
+        {"end-of-log record naming an oldest record outside the file",
+         [](Log* l) { PutU32(&l->image, 0xd0 + 20, 0xFFFFFF00); }, {4, 3, 2, 1}, {0, 1, 0}},
+        {"no end-of-log record, the header's start outside the file",
+         [](Log* l) {
+             PutU32(&l->image, 0xd0 + 4, 0);
+             PutU32(&l->image, 16, 0xDEADBEEF);
+         },
+         {4, 3}, {0, 2, 2}},
+        // A size not a multiple of 4 leaves a last, partial dword for the search.
+        {"dirty, the end-of-log record in the last dword searched",
+         [](Log* l) {
+             *l = BuildLog(0x231, 0x30, {0x40, 0x40});
+             PutU32(&l->image, 36, 1);
+             PutU32(&l->image, 20, l->end + 4);
+         },
+         {2, 1}, {0, 0, 0}},
+        // The search looks at dwords only: a dirty header's odd end is no place.
+        {"dirty, an old end-of-log record where the header's misaligned end says",
+         [](Log* l) {
+             *l = BuildLog(0x230, 0x30, {0x40, 0x40});
+             PutU32(&l->image, 36, 1);
+             std::memmove(&l->image[0x102], &l->image[l->end], 0x28);
+             PutU32(&l->image, 0x102 + 24, 0x102);
+             PutU32(&l->image, 20, 0x102);
+         },
+         {2, 1}, {0, 0, 0}},
+        // The end-of-log record numbers the oldest record 1, so both are lost.
+        {"the first two records", [](Log* l) {
+             PutU32(&l->image, 0x190, 0);
+             PutU32(&l->image, 0x1d8 + 4, 0);
+         },
+         {4, 3}, {0, 2, 2}},
+        {"past damage, a record numbered right after the last taken: one lost still",
+         [](Log* l) {
+             PutU32(&l->image, 0x1d8 + 4, 0);
+             const std::vector<uint8_t> second = MakeRecord(2, 0x58);
+             std::copy(second.begin(), second.end(), l->image.begin() + 0x38);  // over record 3
+         },
+         {4, 2, 1}, {0, 1, 2}},
+        {"an old end-of-log record over record 3, inside the extent",
+         [](Log* l) { std::memmove(&l->image[0x38], &l->image[0xd0], 0x28); }, {4, 2, 1}, {0, 1, 1}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -571,6 +571,7 @@ TEST(EvtxFileWrittenOut, GivesTheFieldsOfItsTemplatedTwin)
         {"text after the time refused", at("2015-06-23T06:00:48Zx"), generated(0)},
         {"a time text of 47 characters, the longest read", at(longest.c_str()), generated(kBootWritten)},
         {"a time text of 48 characters refused", at(tooLong.c_str()), generated(0)},
+        {"a time text of 19 characters, no fraction and no Z", at("2015-06-23T06:00:48"), generated(kBootWritten)},
         {"upper-case hex digits", {"6009", "32768", "0", "0x0020FFFF00000000", "2015-06-23T06:00:48Z"},
          {3, kBootWritten, kBootWritten, kBootMarker, 8}},
         {"the largest 64-bit number", {"6009", "32768", "0", "18446744073709551615", "2015-06-23T06:00:48Z"},
@@ -977,6 +978,13 @@ TEST(EvtxFileDamage, ReadsEverySoundRecordAndCountsTheRest)
          Kept(158, {2}), {0, 1, 156}},
         {"record size too small", [&](std::vector<uint8_t>* image) { PutU32(image, chunk + kRecord3 + 4, 0x10); },
          nullptr, Kept(158, {3}), {0, 1, 155}},
+        // Record 2 taken four bytes short: the search finds record 3 on the next 8-byte boundary.
+        {"record 2's size four short of the next record",
+         [&](std::vector<uint8_t>* image) {
+             PutU32(image, chunk + kRecord2 + 4, 0x30C);
+             PutU32(image, chunk + kRecord2 + 0x308, 0x30C);
+         },
+         nullptr, all, {0, 1, 156}},
         // Free space past the last record, over leftovers: all 158 are read,
         // yet the walk fails there, and that counts one.
         {"free space past the last record",
@@ -1090,6 +1098,8 @@ TEST(EvtxFileRecovery, TakesEverySoundRecordAndNothingStale)
         {"no header: an equal identifier falls back too", false, {5, 6, 6, 9}, {}, {6, 5}, {1, 0, 2}},
         {"no header: past damage, falling back ends the chunk", false, {5, 6, 7, 2, 9}, {2}, {6, 5}, {1, 0, 2}},
         {"no header: spoilt records only", false, {5, 6}, {0, 1}, {}, {1, 0, 0}},
+        {"no header: a gap of as many records as a chunk holds tells nothing", false, {5, 6, 2038}, {1}, {2038, 5},
+         {1, 1, 2}},
     };
     const Written boot{"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z"};
     const auto body = [&](uint32_t at) { return WrittenEvent(at, boot); };

@@ -98,14 +98,14 @@ def files_problems(got_files, want_files, utc):
     return problems
 
 
-def write_many_cycles(path):
-    """A log of MANY_CYCLES boot cycles of a few hours to days, every seventh
+def write_many_cycles(path, count=MANY_CYCLES):
+    """A log of `count` boot cycles of a few hours to days, every seventh
     ended by a crash, the newest still running."""
     records, when = [], 1300000000
-    for i in range(MANY_CYCLES):
+    for i in range(count):
         records.append(evt_writer.record(len(records) + 1, when, evt_writer.BOOT, 4))
         length = 3600 * (2 + i % 5) + 86400 * (i % 11 == 0)
-        if i % 7 and i + 1 < MANY_CYCLES:
+        if i % 7 and i + 1 < count:
             records.append(evt_writer.record(len(records) + 1, when + length, evt_writer.STOP, 4))
         when += length + 3600 * (i % 3) + 60
     with open(path, "wb") as out:
@@ -135,9 +135,17 @@ class Check:
         # A name that is not UTF-8 and holds markup: the JSON and the SVG must stay well formed.
         self.odd = os.path.join(work.encode(), b'odd <&"\xff\x01.evt')
         shutil.copyfile(samples[0], self.odd)
+        self.quoted, self.broken = os.path.join(work, 'say "hi".evt'), os.path.join(work, "line\nbreak.evt")
+        for name in (self.quoted, self.broken):
+            shutil.copyfile(samples[0], name)
         self.many = os.path.join(work, "many.evt")
         write_many_cycles(self.many)
-        self.plain = {p: run(replay, [p]) for p in samples + [self.damaged, self.many]}
+        # The most cycles that still get a row each; and a log of no records, whose timeline is short.
+        self.sixty, self.empty = os.path.join(work, "sixty.evt"), os.path.join(work, "empty.evt")
+        write_many_cycles(self.sixty, 60)
+        with open(self.empty, "wb") as out:
+            out.write(evt_writer.evt([], 0x100))
+        self.plain = {p: run(replay, [p]) for p in samples + [self.damaged, self.many, self.sixty, self.empty]}
         self.cycles = {p: text_cycles(out.stdout)[1] for p, out in self.plain.items()}
         self.svg = os.path.join(work, "timeline.svg")
         # A log the timeline must never be written over.
@@ -283,6 +291,55 @@ class Check:
     def standard_input(self, out, paths):
         return [] if out.returncode == 0 and out.stdout == self.plain[paths[0]].stdout else ["-: %r" % out.stderr]
 
+    def csv_name(self, out, paths):
+        """Every row's file field, read back, is the name given."""
+        rows = list(csv.reader(io.StringIO(out.stdout.decode(), newline="")))
+        names = [row[0] for row in rows[1:]]
+        return [] if names == [paths[0]] * len(self.cycles[self.samples[0]]) else ["file fields %r" % names[:3]]
+
+    def zone_offsets(self, out, paths):
+        """Offsets of half and whole hours, as CSV writes them in two zones."""
+        problems = []
+        for zone, suffix in (("Asia/Kolkata", "+05:30"), ("Etc/GMT+5", "-05:00")):
+            zoned = run(self.replay, ["--format=csv"] + paths, env=dict(os.environ, TZ=zone))
+            rows = list(csv.reader(io.StringIO(zoned.stdout.decode(), newline="")))
+            problems += ["TZ=%s: %s" % (zone, row[2]) for row in rows[1:] if not row[2].endswith(row[2][10:19] + suffix)]
+        return problems
+
+    def needs_value(self, out, _):
+        ok = out.returncode == 2 and not out.stdout and b"'--format' needs a value" in out.stderr
+        return [] if ok else ["exit %d, stderr %r" % (out.returncode, out.stderr[:80])]
+
+    def panel(self):
+        return next(g for g in ElementTree.parse(self.svg).getroot().iter(SVG + "g") if g.get("class") == "file")
+
+    def one_timeline(self, out, paths):
+        """The legend, and each died bar reaching the next boot, the running one the plot's right edge (1176)."""
+        legend = "".join(ElementTree.parse(self.svg).getroot().find(SVG + "text[@x='130']").itertext())
+        offset = time.localtime().tm_gmtoff
+        want = "%d in 1 file, at UTC%s%02d:%02d as in the text output" % (
+            len(self.cycles[paths[0]]), "-" if offset < 0 else "+", abs(offset) // 3600, abs(offset) % 3600 // 60)
+        problems = [] if legend == want else ["legend %r, expected %r" % (legend, want)]
+        bars = [(g.get("class").split()[1], g.find(SVG + "rect")) for g in self.panel().iter(SVG + "g")
+                if g.get("class", "").startswith("cycle")]
+        ends = [(float(r.get("x")), float(r.get("x")) + float(r.get("width"))) for _, r in bars]
+        problems += ["died bar %d ends at %.1f, before the next boot at %.1f" % (i, ends[i][1], ends[i + 1][0])
+                     for i, (state, _) in enumerate(bars[:-1]) if state == "died" and ends[i][1] < ends[i + 1][0] - 0.2]
+        running = bars[-1][0] == "running" and abs(ends[-1][1] - 1176) < 0.2
+        return problems + ([] if running else ["running bar %r" % (ends[-1],)])
+
+    def layout(self, out, paths):
+        """60 cycles a row each; lanes of weeks up to the one holding the running cycle's open end (14 hours)."""
+        heading = "".join(self.panel().find(SVG + "text[@y='36']").itertext())
+        if paths[0] == self.sixty:
+            return [] if heading.endswith("a row per cycle, the oldest at the top") else ["heading %r" % heading]
+        started = " ".join(self.plain[paths[0]].stdout.decode().splitlines()[1].split("\t")[1:3])
+        newest = datetime.datetime.strptime(started, "%Y/%m/%d %H:%M:%S") + datetime.timedelta(hours=14)
+        monday = (newest - datetime.timedelta(days=newest.weekday())).strftime("%Y-%m-%d")
+        labels = [t.text for t in self.panel().iter(SVG + "text") if t.get("x") == "16" and t.get("font-family")]
+        ok = "a lane per week" in heading and labels[-1] == monday
+        return [] if ok else ["%r: lanes to %r, not %s" % (heading, labels[-1], monday)]
+
     def odd_name(self, out, _):
         document = json.loads(out.stdout)
         ElementTree.parse(self.svg)
@@ -366,6 +423,17 @@ def main():
             ("odd file name", [b"--format=json", b"--timeline=" + c.svg.encode(), c.odd, evt.encode()], c.odd_name, []),
             ("output lost", [evt], c.lost_output, []),
             ("timeline unwritable", ["--timeline=" + os.path.join(c.missing, "t.svg"), evt], c.unwritable_timeline, [evt]),
+            ("csv, a quote in the file name", ["--format=csv", c.quoted], c.csv_name, [c.quoted]),
+            ("csv, a line break in the file name", ["--format=csv", c.broken], c.csv_name, [c.broken]),
+            ("csv offsets of half and whole hours", ["--format=csv", evt], c.zone_offsets, [evt]),
+            # The empty log's picture fits in the stream's buffer: only the close meets the full disk.
+            ("timeline whose close alone fails", ["--timeline=/dev/full", c.empty], c.unwritable_timeline, [c.empty]),
+            ("format without its value", [evt, "--format"], c.needs_value, []),
+            ("help before a file", ["--help", c.missing], c.help, []),
+            ("version before a file", ["--version", c.missing], c.version, []),
+            ("timeline of one file", ["--timeline=" + c.svg, evt], c.one_timeline, [evt]),
+            ("timeline of 60 cycles", ["--timeline=" + c.svg, c.sixty], c.layout, [c.sixty]),
+            ("timeline in lanes of weeks", ["--timeline=" + c.svg, c.many], c.layout, [c.many]),
         ]
         problems = []
         for name, arguments, check, paths in cases:
