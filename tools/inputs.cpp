@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -115,9 +116,22 @@ std::string TimelineHazard(const std::string& path, const std::vector<std::strin
 
 bool BeginReplacing(const std::string& path, PendingFile* file, std::string* error)
 {
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // A device, a pipe or a terminal is written as it stands: a rename would
+    // put a regular file in its place. A link is followed, so that the file
+    // it names is replaced and the link kept.
+    char* resolved = realpath(path.c_str(), nullptr);
+    const std::string target = resolved ? resolved : path;
+    std::free(resolved);
+    struct stat status {};
+    if (stat(target.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        *file = PendingFile{std::fopen(target.c_str(), "wb"), "", target};
+        if (!file->out)
+            *error = std::strerror(errno);
+        return file->out != nullptr;
+    }
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
     std::string temporary = folder + "." + name + ".XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0) {
@@ -128,7 +142,7 @@ bool BeginReplacing(const std::string& path, PendingFile* file, std::string* err
     const mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, 0666 & ~mask);
-    *file = PendingFile{fdopen(fd, "wb"), temporary, path};
+    *file = PendingFile{fdopen(fd, "wb"), temporary, target};
     if (!file->out) {
         *error = std::strerror(errno);
         close(fd);
@@ -145,10 +159,12 @@ bool FinishReplacing(PendingFile* file, std::string* error)
     const bool written = !std::ferror(file->out);
     const bool closed = std::fclose(file->out) == 0;
     file->out = nullptr;
-    const bool renamed = written && closed && std::rename(file->temporary.c_str(), file->path.c_str()) == 0;
+    const bool inPlace = file->temporary.empty();
+    const bool renamed = written && closed && (inPlace || std::rename(file->temporary.c_str(), file->path.c_str()) == 0);
     if (!renamed) {
         *error = std::strerror(written ? errno : writeErrno);
-        unlink(file->temporary.c_str());
+        if (!inPlace)
+            unlink(file->temporary.c_str());
     }
     return renamed;
 }

@@ -86,10 +86,11 @@ bool IsFolder(const std::string& path);
 // file that holds an event log. "" when it may.
 std::string TimelineHazard(const std::string& path, const std::vector<std::string>& inputs);
 // A file written under a temporary name beside `path`, renamed to it only
-// once whole, so that a failure leaves no half file.
+// once whole, so that a failure leaves no half file; a device or a pipe is
+// written in place.
 struct PendingFile {
     FILE* out = nullptr;
-    std::string temporary;
+    std::string temporary;  // "" when written in place
     std::string path;
 };
 // Opens the temporary file; false, with the reason, when it cannot.

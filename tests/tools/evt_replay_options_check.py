@@ -307,7 +307,7 @@ class Check:
         return problems
 
     def needs_value(self, out, _):
-        ok = out.returncode == 2 and not out.stdout and b"'--format' needs a value" in out.stderr
+        ok = out.returncode == 2 and not out.stdout and b"option '--format' requires an argument" in out.stderr
         return [] if ok else ["exit %d, stderr %r" % (out.returncode, out.stderr[:80])]
 
     def panel(self):
