@@ -2,7 +2,8 @@
 // System logs (.evt or .evtx) and prints what the window would show: its
 // title, then one line per row with the six texts joined by tabs; or the
 // cycles as CSV or JSON, and an SVG timeline of them. Times are local to the
-// TZ in force. What damage in a file cost is said in one line on stderr.
+// TZ in force, or to the zone each log states. What damage in a file cost is
+// said in one line on stderr.
 
 #include <getopt.h>
 
@@ -28,35 +29,53 @@ constexpr const char* kUsage =
     "or .evtx) as Tallyvane would list them on the machine that wrote it.\n"
     "\n"
     "  --format=text        the window's title, then its rows, texts joined by\n"
-    "                       tabs (the default); a line \"==> FILE <==\" before\n"
-    "                       each file's block when there are several\n"
+    "                       tabs (the default); a line \"==> FILE (HOST) <==\"\n"
+    "                       before each file's block when there are several\n"
     "  --format=csv         one header row, then one row per cycle: file, index,\n"
-    "                       start, stop, elapsed_seconds, state\n"
-    "  --format=json        an array with one object per file: file, title,\n"
-    "                       skipped (what damage cost: chunk headers unsound,\n"
-    "                       records lost and recovered) and cycles, with the\n"
-    "                       same fields as CSV\n"
+    "                       start, stop, elapsed_seconds, state, host, zone_stated,\n"
+    "                       zone_used; a text cell that a spreadsheet would take\n"
+    "                       for a formula (= + - @ tab CR first) gets a leading '\n"
+    "  --format=json        an array with one object per file: file, host,\n"
+    "                       zone_stated, zone_used, title, skipped (what damage\n"
+    "                       cost: chunk headers unsound, records lost and\n"
+    "                       recovered) and cycles, with the fields of CSV's rows\n"
     "  --utc                every time in UTC instead of the zone of TZ\n"
+    "  --zone=log           each file's times in the zone its log states (its\n"
+    "                       newest event 6013), or at the fixed offset it states\n"
+    "                       when CLDR does not name its zone; TZ's for a log\n"
+    "                       that states none (XP); either said on stderr\n"
+    "  --zone=NAME          every time in the zone NAME, as with TZ=NAME; the\n"
+    "                       last of --utc and --zone counts\n"
     "  --timeline=FILE.svg  also draw the cycles on a time axis, into FILE.svg\n"
     "  -h, --help           print this help and exit\n"
     "      --version        print the name and version and exit\n"
     "\n"
     "Times are local to TZ: give the zone of the machine that wrote the log, as\n"
-    "in TZ=Europe/Berlin evt-replay System.evtx. The state of a cycle is\n"
+    "in TZ=Europe/Berlin evt-replay System.evtx. TZ and NAME must name a zone:\n"
+    "a zone file under TZDIR (else /usr/share/zoneinfo) or an absolute path to\n"
+    "one, or a POSIX rule such as EST5EDT or <+0530>-5:30; TZ unset or empty\n"
+    "is the system's zone or UTC. zone_used names the zone shown: TZ's value,\n"
+    "or unset, the zone /etc/localtime links to. The state of a cycle is\n"
     "running, died (no orderly shutdown) or stopped. Exit status 0; 2 when a\n"
     "file could not be read, the timeline could not be written or the command\n"
-    "line is wrong (the other files are still read).\n";
+    "line is wrong (the other files are still read), and, before any file is\n"
+    "read, when TZ or NAME names no zone.\n";
 
 enum class Format { kText, kCsv, kJson };
 
 Format format = Format::kText;
 const char* timelinePath = nullptr;
+const char* zoneName = nullptr;  // --zone's value; null for TZ's zone, or with --utc
 
-enum OptionCode { kFormatOption = 1, kUtcOption, kTimelineOption, kVersionOption };
+// --zone's value for the zone each log states.
+constexpr const char* kLogZone = "log";
+
+enum OptionCode { kFormatOption = 1, kUtcOption, kZoneOption, kTimelineOption, kVersionOption };
 
 constexpr struct option kOptions[] = {
     {"format", required_argument, nullptr, kFormatOption},
     {"utc", no_argument, nullptr, kUtcOption},
+    {"zone", required_argument, nullptr, kZoneOption},
     {"timeline", required_argument, nullptr, kTimelineOption},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersionOption},
@@ -90,6 +109,11 @@ int ReadOptions(int argc, char** argv)
             break;
         case kUtcOption:
             utcTimes = true;
+            zoneName = nullptr;
+            break;
+        case kZoneOption:
+            utcTimes = false;
+            zoneName = optarg;
             break;
         case kTimelineOption:
             timelinePath = optarg;
@@ -109,6 +133,47 @@ int ReadOptions(int argc, char** argv)
     if (optind == argc)
         return CommandLineTrouble("no FILE given");
     return -1;
+}
+
+// Refuses, in one line on stderr, a zone that glibc would silently take for UTC.
+int ZoneTrouble(const char* setting, const char* value)
+{
+    std::fprintf(stderr, "evt-replay: %s=%s names no zone: neither a zone file nor a POSIX rule\n", setting, value);
+    return kTroubleStatus;
+}
+
+// Checks the zone asked for (--zone's, or TZ's where it is used) and sets it
+// up: --utc's and --zone=NAME's as TZ, --zone=log's for each file as it is
+// read (zoneChoice). Returns -1 to go on, or the exit status to end with.
+int ChooseZone()
+{
+    const char* tz = std::getenv("TZ");
+    const bool fromLog = zoneName && std::strcmp(zoneName, kLogZone) == 0;
+    if (zoneName && !fromLog && !NamesZone(zoneName))
+        return ZoneTrouble("--zone", zoneName);
+    if ((fromLog || (!zoneName && !utcTimes)) && !NamesZone(tz))
+        return ZoneTrouble("TZ", tz);
+    zoneChoice.fromLog = fromLog;
+    zoneChoice.startTz = tz;
+    // The program's texts follow the zone in force, so this makes them follow too.
+    if (utcTimes)
+        UseZone("UTC");
+    else if (zoneName && !fromLog)
+        UseZone(zoneName);
+    return -1;
+}
+
+// " (HOST)" for the line above a file's block, its control characters made
+// '?' so that a log cannot drive the terminal; "" without a host.
+std::string HostSuffix(const std::string& host)
+{
+    if (host.empty())
+        return "";
+    std::string suffix = " (" + host + ")";
+    for (char& c : suffix)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return suffix;
 }
 
 // Writes the timeline of `files` to timelinePath; false, said on stderr, when it cannot be written.
@@ -137,11 +202,9 @@ int main(int argc, char** argv)
     const int ended = ReadOptions(argc, argv);
     if (ended >= 0)
         return ended;
-    // The program's texts follow the zone in force, so this makes them UTC too.
-    if (utcTimes) {
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
+    const int refused = ChooseZone();
+    if (refused >= 0)
+        return refused;
     gatherCycles = format != Format::kText || timelinePath;
     const bool several = argc - optind > 1;
     int status = 0;
@@ -160,10 +223,12 @@ int main(int argc, char** argv)
         const std::string damage = SkippedPartsText(file.skipped);
         if (!damage.empty())
             std::fprintf(stderr, "evt-replay: %s: %s\n", argv[i], damage.c_str());
+        if (!file.zoneNote.empty())
+            std::fprintf(stderr, "evt-replay: %s: %s\n", argv[i], file.zoneNote.c_str());
         switch (format) {
         case Format::kText:
             if (several)
-                std::printf("%s==> %s <==\n", firstBlock ? "" : "\n", argv[i]);
+                std::printf("%s==> %s%s <==\n", firstBlock ? "" : "\n", argv[i], HostSuffix(file.host).c_str());
             std::fwrite(file.text.data(), 1, file.text.size(), stdout);
             break;
         case Format::kCsv:

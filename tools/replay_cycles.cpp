@@ -63,10 +63,34 @@ std::vector<ReplayCycle> TableCycles(int64_t offset)
     return cycles;
 }
 
+// Takes from the log what the outputs say of it, and with --zone=log makes
+// the zone it states the one in force, noting in file->zoneNote when that is
+// only a fixed offset, or when TZ stands in for a zone not stated.
+void UseFileZone(const LogFacts& facts, ReplayFile* file)
+{
+    file->host = facts.host;
+    file->zoneStated = facts.zoneText;
+    file->zoneNote.clear();
+    if (zoneChoice.fromLog) {
+        bool fixed = false;
+        const std::string zone = StatedZone(facts.zoneText, &fixed);
+        UseZone(zone.empty() ? zoneChoice.startTz : zone.c_str());
+        const std::string stated = "the log states \"" + facts.zoneText + "\"";
+        if (fixed)
+            file->zoneNote = stated + ", a zone CLDR does not name: times at its fixed offset, " + zone +
+                             ", summer time unknown";
+        else if (zone.empty())
+            file->zoneNote = (facts.zoneText.empty() ? std::string("the log states no zone") : stated + ", no zone") +
+                             ": times in TZ's, " + ZoneInForce();
+    }
+    file->zoneUsed = ZoneInForce();
+}
+
 }  // namespace
 
 bool utcTimes = false;
 bool gatherCycles = false;
+ZoneChoice zoneChoice;
 
 // The offset that PlatformFileTimeToLocalFileTime, and so FormatEventTime,
 // adds to every event time now.
@@ -84,16 +108,20 @@ int64_t ProgramTextOffset()
 }
 
 // Loads the file as the record source's log, runs the whole program over it
-// (read loop, scan, table, the window's texts) and keeps what it showed.
+// (read loop, scan, table, the window's texts) in the zone chosen for it, and
+// keeps what it showed.
 bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
 {
     readBufferAllocator = HugePageReadBuffer;
     for (int attempt = 0; attempt < kScanAttempts; ++attempt) {
         // Loaded afresh each time: the record source takes the stream over.
         EventLogScript script;
-        if (!LoadSavedLog(path, &script, &file->skipped, error))
+        LogFacts facts;
+        if (!LoadSavedLog(path, &script, &file->skipped, error, &facts))
             return false;
+        UseFileZone(facts, file);
         const int64_t offset = ProgramTextOffset();
+        file->textOffset = offset;
         LoadEventLogScript(std::move(script));
         char noArguments[] = "";
         TallyvaneMain(nullptr, nullptr, noArguments, 10);
