@@ -149,7 +149,8 @@ int ChooseZone()
 {
     const char* tz = std::getenv("TZ");
     const bool fromLog = zoneName && std::strcmp(zoneName, kLogZone) == 0;
-    if (zoneName && !fromLog && !NamesZone(zoneName))
+    // An empty --zone would be UTC, as an empty TZ is, but names nothing.
+    if (zoneName && !fromLog && (!*zoneName || !NamesZone(zoneName)))
         return ZoneTrouble("--zone", zoneName);
     if ((fromLog || (!zoneName && !utcTimes)) && !NamesZone(tz))
         return ZoneTrouble("TZ", tz);
