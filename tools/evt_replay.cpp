@@ -224,8 +224,7 @@ int main(int argc, char** argv)
         const std::string damage = SkippedPartsText(file.skipped);
         if (!damage.empty())
             std::fprintf(stderr, "evt-replay: %s: %s\n", argv[i], damage.c_str());
-        if (!file.zoneNote.empty())
-            std::fprintf(stderr, "evt-replay: %s: %s\n", argv[i], file.zoneNote.c_str());
+        std::fputs(file.notes.c_str(), stderr);
         switch (format) {
         case Format::kText:
             if (several)

@@ -30,10 +30,10 @@ struct ReplayFile {
     std::string zoneStated;  // the zone the log's newest event 6013 states, as it states it; "" without one
     std::string zoneUsed;    // the zone its times are shown in: an IANA name, or the TZ in force
     int64_t textOffset = 0;  // what the program's texts added to every event time (see ProgramTextOffset)
-    std::string zoneNote;    // one line for stderr when the zone is not the log's own: a fixed offset, or TZ's
     std::string text;  // the window's title and rows, exactly as the plain output prints them
     std::string title;
     SkippedParts skipped;
+    std::string notes;  // whole lines for stderr about the log beyond its damage: what it is not, say
     std::vector<ReplayCycle> cycles;  // in the window's order, newest first; see gatherCycles
 };
 

@@ -64,24 +64,25 @@ std::vector<ReplayCycle> TableCycles(int64_t offset)
 }
 
 // Takes from the log what the outputs say of it, and with --zone=log makes
-// the zone it states the one in force, noting in file->zoneNote when that is
-// only a fixed offset, or when TZ stands in for a zone not stated.
-void UseFileZone(const LogFacts& facts, ReplayFile* file)
+// the zone it states the one in force, adding a line to file->notes when
+// that is only a fixed offset, or when TZ stands in for a zone not stated.
+void UseFileZone(const char* path, const LogFacts& facts, ReplayFile* file)
 {
     file->host = facts.host;
     file->zoneStated = facts.zoneText;
-    file->zoneNote.clear();
     if (zoneChoice.fromLog) {
         bool fixed = false;
         const std::string zone = StatedZone(facts.zoneText, &fixed);
         UseZone(zone.empty() ? zoneChoice.startTz : zone.c_str());
         const std::string stated = "the log states \"" + facts.zoneText + "\"";
+        std::string note;
         if (fixed)
-            file->zoneNote = stated + ", a zone CLDR does not name: times at its fixed offset, " + zone +
-                             ", summer time unknown";
+            note = stated + ", a zone CLDR does not name: times at its fixed offset, " + zone + ", summer time unknown";
         else if (zone.empty())
-            file->zoneNote = (facts.zoneText.empty() ? std::string("the log states no zone") : stated + ", no zone") +
-                             ": times in TZ's, " + ZoneInForce();
+            note = (facts.zoneText.empty() ? std::string("the log states no zone") : stated + ", no zone") +
+                   ": times in TZ's, " + ZoneInForce();
+        if (!note.empty())
+            file->notes += std::string("evt-replay: ") + path + ": " + note + "\n";
     }
     file->zoneUsed = ZoneInForce();
 }
@@ -119,7 +120,8 @@ bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
         LogFacts facts;
         if (!LoadSavedLog(path, &script, &file->skipped, error, &facts))
             return false;
-        UseFileZone(facts, file);
+        if (attempt == 0)
+            UseFileZone(path, facts, file);
         const int64_t offset = ProgramTextOffset();
         file->textOffset = offset;
         LoadEventLogScript(std::move(script));
