@@ -55,7 +55,8 @@ def log_facts(path):
     evtxexport read it, and the last data item of its newest event 6013 as python3-evtx
     renders it ("" without one)."""
     evtx = path.endswith(".evtx")
-    text = subprocess.run(["evtxexport" if evtx else "evtexport", path], capture_output=True, text=True, check=True).stdout
+    text = subprocess.run(["evtxexport" if evtx else "evtexport", path],
+                          capture_output=True, text=True, check=True).stdout
     newest = {}  # {event ID: (number, its block)}
     for block in text.split("\n\n"):
         number = re.search(r"Event number\s*: (\d+)", block)
@@ -178,8 +179,8 @@ class Check:
 
     def blocks(self, paths):
         """The plain output of several files: each file's text under a line naming it."""
-        return b"\n".join(b"==> %s%s <==\n" % (p.encode(), b" (%s)" % self.facts[p][0].encode() if self.facts[p][0] else b"")
-                          + self.plain[p].stdout for p in paths)
+        hosts = {p: b" (%s)" % self.facts[p][0].encode() if self.facts[p][0] else b"" for p in paths}
+        return b"\n".join(b"==> %s%s <==\n" % (p.encode(), hosts[p]) + self.plain[p].stdout for p in paths)
 
     def fields_problems(self, got, zones):
         """got: {path: {(host, zone_stated, zone_used)}} as CSV or JSON gives them; zones: {path: zone used}."""
@@ -195,7 +196,8 @@ class Check:
         return check
 
     def zone_refused(self, out, _):
-        ok = out.returncode == 2 and not out.stdout and len(out.stderr.splitlines()) == 1 and b"names no zone" in out.stderr
+        ok = (out.returncode == 2 and not out.stdout and len(out.stderr.splitlines()) == 1
+              and b"names no zone" in out.stderr)
         return [] if ok else ["exit %d, stderr %r: expected 2 and one line" % (out.returncode, out.stderr)]
 
     def formula_name(self, out, _):
@@ -259,7 +261,8 @@ class Check:
 
     def log_zones(self, out, paths, zones):
         """JSON's host and zones for `paths`, each shown in the zone `zones` gives it."""
-        got = {f["file"]: {(f["host"], f["zone_stated"], f["zone_used"])} for f in json.loads(out.stdout) if f["file"] in paths}
+        got = {f["file"]: {(f["host"], f["zone_stated"], f["zone_used"])}
+               for f in json.loads(out.stdout) if f["file"] in paths}
         return self.fields_problems(got, zones)
 
     def timeline(self, out, paths):
@@ -313,7 +316,8 @@ def main():
             ("timeline unwritable", ["--timeline=" + os.path.join(c.missing, "t.svg"), evt], c.unwritable_timeline, [evt]),
             # The zone each log states, noted when it is only a fixed offset or TZ stands in.
             ("--zone=log, UTC stated", ["--zone=log", evtx], c.zone_text("UTC", 1), [evtx]),
-            ("--zone=log, Pacific stated", ["--zone=log", c.pacific], c.zone_text("America/Los_Angeles", 0), [c.pacific]),
+            ("--zone=log, Pacific stated", ["--zone=log", c.pacific], c.zone_text("America/Los_Angeles", 0),
+             [c.pacific]),
             ("--zone=log, none stated", ["--zone=log", evt], c.zone_text(TZ_IN_FORCE, 1), [evt]),
             ("--zone=NAME", ["--zone=Europe/Berlin", evt, evtx], c.zone_text("Europe/Berlin", 0), [evt, evtx]),
             ("--zone=log, json", ["--format=json", "--zone=log", evt, evtx, c.pacific],
