@@ -1,23 +1,30 @@
 // The cycles as CSV (RFC 4180): one header row, then one row per cycle.
 
+#include <initializer_list>
 #include <string_view>
 
 #include "tools/replay.h"
 
 namespace {
 
-constexpr std::string_view kCsvHeader = "file,index,start,stop,elapsed_seconds,state";
+// The fields of today's scripts first, by position, then what names the log's machine and zones.
+constexpr std::string_view kCsvHeader = "file,index,start,stop,elapsed_seconds,state,host,zone_stated,zone_used";
 constexpr std::string_view kCsvLineEnd = "\r\n";  // the RFC's record separator
+// What a spreadsheet takes a cell for a formula by, when it comes first.
+constexpr std::string_view kFormulaStarts = "=+-@\t\r";
 
-// Appends one field, quoted (quotes doubled) only when it holds a comma, a
-// quote or a line break: only a file name can.
-void AppendCsvField(std::string* line, std::string_view field)
+// Appends one text field (a name, never a time or number), quoted (quotes
+// doubled) only when it holds a comma, a quote or a line break. One that a
+// spreadsheet would run as a formula gets a leading ', as OWASP advises.
+void AppendCsvText(std::string* line, std::string_view field)
 {
+    const bool formula = !field.empty() && kFormulaStarts.find(field.front()) != std::string_view::npos;
     if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+        *line += formula ? "'" : "";
         *line += field;
         return;
     }
-    *line += '"';
+    *line += formula ? "\"'" : "\"";
     for (char c : field) {
         if (c == '"')
             *line += '"';
@@ -43,7 +50,7 @@ void WriteCsvRows(FILE* out, const ReplayFile& file)
         const ReplayCycle& cycle = file.cycles[i];
         const bool stopped = cycle.state == CycleState::kStopped;
         line.clear();
-        AppendCsvField(&line, file.path);
+        AppendCsvText(&line, file.path);
         line += ',' + std::to_string(i + 1) + ',' + IsoTime(cycle.start) + ',';
         if (stopped)
             line += IsoTime(cycle.stop) + ',' + std::to_string(cycle.stop - cycle.start);
@@ -51,6 +58,10 @@ void WriteCsvRows(FILE* out, const ReplayFile& file)
             line += ',';
         line += ',';
         line += CycleStateWord(cycle.state);
+        for (const std::string* text : {&file.host, &file.zoneStated, &file.zoneUsed}) {
+            line += ',';
+            AppendCsvText(&line, *text);
+        }
         line += kCsvLineEnd;
         std::fwrite(line.data(), 1, line.size(), out);
     }

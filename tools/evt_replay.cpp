@@ -2,9 +2,9 @@
 // System logs (.evt or .evtx) and prints what the window would show: its
 // title, then one line per row with the six texts joined by tabs; or the
 // cycles as CSV, JSON or JSON Lines, and an SVG timeline of them. Times are
-// local to the TZ in force. What damage in a file cost is said in one line
-// on stderr. Several files are read in parallel, one worker per core, and
-// written out in the order named.
+// local to the TZ in force, or to the zone each log states. What damage in a
+// file cost is said in one line on stderr. Several files are read in
+// parallel, one worker per core, and written out in the order named.
 
 #include <getopt.h>
 #include <signal.h>
@@ -34,18 +34,27 @@ constexpr const char* kUsage =
     "With FILE -, reads standard input.\n"
     "\n"
     "  --format=text        the window's title, then its rows, texts joined by\n"
-    "                       tabs (the default); a line \"==> FILE <==\" before\n"
-    "                       each file's block when there are several\n"
+    "                       tabs (the default); a line \"==> FILE (HOST) <==\"\n"
+    "                       before each file's block when there are several\n"
     "  --format=csv         one header row, then one row per cycle: file, index,\n"
-    "                       start, stop, elapsed_seconds, state\n"
-    "  --format=json        an array with one object per file: file, title,\n"
-    "                       skipped (what damage cost: chunk headers unsound,\n"
-    "                       records lost and recovered) and cycles, with the\n"
-    "                       same fields as CSV; a file that could not be read\n"
-    "                       is an object with file and error\n"
+    "                       start, stop, elapsed_seconds, state, host, zone_stated,\n"
+    "                       zone_used; a text cell that a spreadsheet would take\n"
+    "                       for a formula (= + - @ tab CR first) gets a leading '\n"
+    "  --format=json        an array with one object per file: file, host,\n"
+    "                       zone_stated, zone_used, title, skipped (what damage\n"
+    "                       cost: chunk headers unsound, records lost and\n"
+    "                       recovered) and cycles, with the fields of CSV's rows;\n"
+    "                       a file that could not be read is an object with\n"
+    "                       file and error\n"
     "  --format=jsonl       the same objects, one line each, each written as\n"
     "                       soon as its file is read\n"
     "  --utc                every time in UTC instead of the zone of TZ\n"
+    "  --zone=log           each file's times in the zone its log states (its\n"
+    "                       newest event 6013), or at the fixed offset it states\n"
+    "                       when CLDR does not name its zone; TZ's for a log\n"
+    "                       that states none (XP); either said on stderr\n"
+    "  --zone=NAME          every time in the zone NAME, as with TZ=NAME; the\n"
+    "                       last of --utc and --zone counts\n"
     "  --timeline=FILE.svg  also draw the cycles on a time axis, into FILE.svg;\n"
     "                       never over one of the logs read or another log\n"
     "  -r, --recursive      read every .evt and .evtx file under each folder\n"
@@ -55,12 +64,17 @@ constexpr const char* kUsage =
     "      --version        print the name and version and exit\n"
     "\n"
     "Times are local to TZ: give the zone of the machine that wrote the log, as\n"
-    "in TZ=Europe/Berlin evt-replay System.evtx. The state of a cycle is\n"
+    "in TZ=Europe/Berlin evt-replay System.evtx. TZ and NAME must name a zone:\n"
+    "a zone file under TZDIR (else /usr/share/zoneinfo) or an absolute path to\n"
+    "one, or a POSIX rule such as EST5EDT or <+0530>-5:30; TZ unset or empty\n"
+    "is the system's zone or UTC. zone_used names the zone shown: TZ's value,\n"
+    "or unset, the zone /etc/localtime links to. The state of a cycle is\n"
     "running, died (no orderly shutdown) or stopped.\n"
     "\n"
     "Exit status is 0 when every file was read, and 2 when a file could not be\n"
     "read, the timeline or the output could not be written, or the command line\n"
-    "is wrong (the other files are still read).\n";
+    "is wrong (the other files are still read); and, before any file is read,\n"
+    "when TZ or NAME names no zone or the timeline would land on a log.\n";
 
 enum class Format { kText, kCsv, kJson, kJsonLines };
 
@@ -68,12 +82,17 @@ Format format = Format::kText;
 const char* timelinePath = nullptr;
 bool recursive = false;
 int jobs = 0;  // 0: one per core
+const char* zoneName = nullptr;  // --zone's value; null for TZ's zone, or with --utc
 
-enum OptionCode { kFormatOption = 1, kUtcOption, kTimelineOption, kVersionOption };
+// --zone's value for the zone each log states.
+constexpr const char* kLogZone = "log";
+
+enum OptionCode { kFormatOption = 1, kUtcOption, kZoneOption, kTimelineOption, kVersionOption };
 
 constexpr struct option kOptions[] = {
     {"format", required_argument, nullptr, kFormatOption},
     {"utc", no_argument, nullptr, kUtcOption},
+    {"zone", required_argument, nullptr, kZoneOption},
     {"timeline", required_argument, nullptr, kTimelineOption},
     {"recursive", no_argument, nullptr, 'r'},
     {"jobs", required_argument, nullptr, 'j'},
@@ -144,6 +163,11 @@ int ReadOptions(int argc, char** argv)
             break;
         case kUtcOption:
             utcTimes = true;
+            zoneName = nullptr;
+            break;
+        case kZoneOption:
+            utcTimes = false;
+            zoneName = optarg;
             break;
         case kTimelineOption:
             timelinePath = optarg;
@@ -174,6 +198,48 @@ int ReadOptions(int argc, char** argv)
     if (optind == argc)
         return CommandLineTrouble("no FILE given");
     return -1;
+}
+
+// Refuses, in one line on stderr, a zone that glibc would silently take for UTC.
+int ZoneTrouble(const char* setting, const char* value)
+{
+    std::fprintf(stderr, "evt-replay: %s=%s names no zone: neither a zone file nor a POSIX rule\n", setting, value);
+    return kTroubleStatus;
+}
+
+// Checks the zone asked for (--zone's, or TZ's where it is used) and sets it
+// up: --utc's and --zone=NAME's as TZ, --zone=log's for each file as it is
+// read (zoneChoice). Returns -1 to go on, or the exit status to end with.
+int ChooseZone()
+{
+    const char* tz = std::getenv("TZ");
+    const bool fromLog = zoneName && std::strcmp(zoneName, kLogZone) == 0;
+    // An empty --zone would be UTC, as an empty TZ is, but names nothing.
+    if (zoneName && !fromLog && (!*zoneName || !NamesZone(zoneName)))
+        return ZoneTrouble("--zone", zoneName);
+    if ((fromLog || (!zoneName && !utcTimes)) && !NamesZone(tz))
+        return ZoneTrouble("TZ", tz);
+    zoneChoice.fromLog = fromLog;
+    zoneChoice.startTz = tz;
+    // The program's texts follow the zone in force, so this makes them follow too.
+    if (utcTimes)
+        UseZone("UTC");
+    else if (zoneName && !fromLog)
+        UseZone(zoneName);
+    return -1;
+}
+
+// " (HOST)" for the line above a file's block, its control characters made
+// '?' so that a log cannot drive the terminal; "" without a host.
+std::string HostSuffix(const std::string& host)
+{
+    if (host.empty())
+        return "";
+    std::string suffix = " (" + host + ")";
+    for (char& c : suffix)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    return suffix;
 }
 
 // --- Reading one input, in whichever process reads it.
@@ -262,8 +328,7 @@ bool TakeResult(size_t index, InputResult&& result)
     } else {
         std::fputs(result.notes.c_str(), stderr);
         if (format == Format::kText && several) {
-            const std::string host = result.file.host.empty() ? "" : " (" + result.file.host + ")";
-            Emit(std::string(anyBlock ? "\n" : "") + "==> " + path + host + " <==\n");
+            Emit(std::string(anyBlock ? "\n" : "") + "==> " + path + HostSuffix(result.file.host) + " <==\n");
         } else if (format == Format::kJson) {
             Emit(anyBlock ? ",\n" : "[\n");
         }
@@ -304,6 +369,9 @@ int main(int argc, char** argv)
     const int ended = ReadOptions(argc, argv);
     if (ended >= 0)
         return ended;
+    const int refused = ChooseZone();
+    if (refused >= 0)
+        return refused;
     std::vector<std::string> troubles;
     inputs = ExpandInputs(argv + optind, argc - optind, recursive, &troubles);
     for (const std::string& trouble : troubles) {
@@ -317,11 +385,6 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "evt-replay: refusing to write the timeline to %s: %s\n", timelinePath, hazard.c_str());
             return kTroubleStatus;
         }
-    }
-    // The program's texts follow the zone in force, so this makes them UTC too.
-    if (utcTimes) {
-        setenv("TZ", "UTC", 1);
-        tzset();
     }
     // A closed pipe shows as a failed write, so that the timeline is still drawn.
     signal(SIGPIPE, SIG_IGN);

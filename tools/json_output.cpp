@@ -59,6 +59,9 @@ std::string JsonFileText(const ReplayFile& file, bool oneLine)
     for (size_t i = 0; i < file.cycles.size(); ++i)
         cycles.push_back(CycleJson(i + 1, file.cycles[i]));
     return Dumped(Json{{"file", file.path},
+                       {"host", file.host},
+                       {"zone_stated", file.zoneStated},
+                       {"zone_used", file.zoneUsed},
                        {"title", file.title},
                        {"skipped", SkippedJson(file.skipped)},
                        {"cycles", std::move(cycles)}},

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "history/boot_history.h"
@@ -50,6 +51,16 @@ extern bool utcTimes;
 // Whether ReplaySavedLog gathers ReplayFile::cycles: only CSV, JSON and the
 // timeline need them, and over a long history they cost as much as the scan.
 extern bool gatherCycles;
+
+// Which zone each file's times are shown in: the TZ in force (the user's,
+// or that of --zone=NAME or --utc), or with fromLog the zone each log
+// states, falling back for a log that states none to the TZ the program
+// was started with, which startTz holds (null when it was unset).
+struct ZoneChoice {
+    bool fromLog = false;
+    const char* startTz = nullptr;
+};
+extern ZoneChoice zoneChoice;
 
 // --- replay_cycles.cpp
 // Reads the saved log at `path` through the program's own scan into *file.
@@ -98,6 +109,21 @@ bool BeginReplacing(const std::string& path, PendingFile* file, std::string* err
 // Closes it and renames it to its path when every write went through, or
 // removes it; false, with the reason, in that case.
 bool FinishReplacing(PendingFile* file, std::string* error);
+
+// --- zones.cpp
+// Whether TZ=tz names a zone rather than falling back to UTC: unset (null)
+// or empty; a compiled zone file (TZif), named under TZDIR, else
+// /usr/share/zoneinfo, or by an absolute path; or a POSIX rule ("EST5EDT",
+// "<+0530>-5:30"). A leading ':' is passed over, as glibc does.
+bool NamesZone(const char* tz);
+// The zone for the text a log's event 6013 states ("480 Pacific Standard
+// Time"): CLDR's zone for the Windows name, else, with *fixed set, the fixed
+// offset of the bias (summer time unknown); "" when it gives neither.
+std::string StatedZone(std::string_view stated, bool* fixed);
+// The name of the zone in force: TZ's value, or the system's zone.
+std::string ZoneInForce();
+// Makes `tz` (null: unset) the TZ in force.
+void UseZone(const char* tz);
 
 // --- iso_time.cpp
 // "2015-08-25T13:41:19+02:00" in the zone of TZ with the offset in force at

@@ -64,10 +64,35 @@ std::vector<ReplayCycle> TableCycles(int64_t offset)
     return cycles;
 }
 
+// Takes from the log what the outputs say of it, and with --zone=log makes
+// the zone it states the one in force, adding a line to file->notes when
+// that is only a fixed offset, or when TZ stands in for a zone not stated.
+void UseFileZone(const char* path, const LogFacts& facts, ReplayFile* file)
+{
+    file->host = facts.host;
+    file->zoneStated = facts.zoneText;
+    if (zoneChoice.fromLog) {
+        bool fixed = false;
+        const std::string zone = StatedZone(facts.zoneText, &fixed);
+        UseZone(zone.empty() ? zoneChoice.startTz : zone.c_str());
+        const std::string stated = "the log states \"" + facts.zoneText + "\"";
+        std::string note;
+        if (fixed)
+            note = stated + ", a zone CLDR does not name: times at its fixed offset, " + zone + ", summer time unknown";
+        else if (zone.empty())
+            note = (facts.zoneText.empty() ? std::string("the log states no zone") : stated + ", no zone") +
+                   ": times in TZ's, " + ZoneInForce();
+        if (!note.empty())
+            file->notes += std::string("evt-replay: ") + path + ": " + note + "\n";
+    }
+    file->zoneUsed = ZoneInForce();
+}
+
 }  // namespace
 
 bool utcTimes = false;
 bool gatherCycles = false;
+ZoneChoice zoneChoice;
 
 // The offset that PlatformFileTimeToLocalFileTime, and so FormatEventTime,
 // adds to every event time now.
@@ -85,7 +110,8 @@ int64_t ProgramTextOffset()
 }
 
 // Loads the file as the record source's log, runs the whole program over it
-// (read loop, scan, table, the window's texts) and keeps what it showed.
+// (read loop, scan, table, the window's texts) in the zone chosen for it, and
+// keeps what it showed.
 bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
 {
     readBufferAllocator = HugePageReadBuffer;
@@ -99,6 +125,8 @@ bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
         EventLogScript script;
         if (!LoadSavedLog(source, &script, &file->skipped, error, &facts))
             return false;
+        if (attempt == 0)
+            UseFileZone(path, facts, file);
         const int64_t offset = ProgramTextOffset();
         file->textOffset = offset;
         LoadEventLogScript(std::move(script));

@@ -8,6 +8,9 @@ The plain output's times are local texts, every one shifted by the offset
 that TZ has in force now; CSV and JSON must give the same instants, each with
 the offset in force at that instant (or Z with --utc), and the same states
 and spans. Any TZ will do; one with summer time tells the two offsets apart.
+Each file's host and stated zone are as python3-evtx (or evtexport for .evt)
+reads its records: the computer of the newest boot record, the last data
+item of the newest event 6013.
 """
 import csv
 import datetime
@@ -24,11 +27,21 @@ import tempfile
 import time
 import xml.etree.ElementTree as ElementTree
 
-import evt_writer
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import evt_writer  # noqa: E402
+import require  # noqa: E402
+from evt_replay_check import BOOT  # noqa: E402
 
 ISO_TIME = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(Z|[+-]\d\d:\d\d(:\d\d)?)\Z")
 TRY_HELP = "Try 'evt-replay --help' for more information."
-CSV_HEADER = ["file", "index", "start", "stop", "elapsed_seconds", "state"]
+CSV_HEADER = ["file", "index", "start", "stop", "elapsed_seconds", "state", "host", "zone_stated", "zone_used"]
+EVENT_NS = "{http://schemas.microsoft.com/win/2004/08/events/event}"
+ZONE_EVENT = 6013
+# The sample's newest event 6013 states UTC, by a name CLDR does not know, and
+# a copy cut after its first two chunks, before 2015-08-08, Pacific time.
+PACIFIC_CUT = 0x1000 + 2 * 0x10000
+# Where TZ is unset, the zone the outputs name is the one /etc/localtime links to.
+TZ_IN_FORCE = os.environ.get("TZ", os.path.realpath("/etc/localtime").partition("zoneinfo/")[2])
 SVG = "{http://www.w3.org/2000/svg}"
 # Cycles enough for the timeline's lanes, which fewer cycles do not get.
 MANY_CYCLES = 700
@@ -36,8 +49,30 @@ DAMAGE_PARTS = {"chunks": r"(\d+) chunk headers? unsound", "records": r"(\d+) re
                 "recovered": r"(\d+) records? recovered"}
 
 
-def run(replay, arguments, env=None, stdout=subprocess.PIPE, stdin=None):
-    return subprocess.run([replay] + arguments, stdout=stdout, stderr=subprocess.PIPE, env=env, stdin=stdin)
+def run(replay, arguments, env=None, stdout=subprocess.PIPE, cwd=None, stdin=None):
+    return subprocess.run([replay] + arguments, stdout=stdout, stderr=subprocess.PIPE, env=env, cwd=cwd, stdin=stdin)
+
+
+def log_facts(path):
+    """(host, zone stated) of a log: the computer of its newest boot record, as evtexport or
+    evtxexport read it, and the last data item of its newest event 6013 as python3-evtx
+    renders it ("" without one)."""
+    evtx = path.endswith(".evtx")
+    text = subprocess.run(["evtxexport" if evtx else "evtexport", path],
+                          capture_output=True, text=True, check=True).stdout
+    newest = {}  # {event ID: (number, its block)}
+    for block in text.split("\n\n"):
+        number = re.search(r"Event number\s*: (\d+)", block)
+        ident = re.search(r"Event identifier\s*: 0x([0-9a-f]+)", block)
+        if number and ident:
+            newest[int(ident.group(1), 16) & 0xFFFF] = max(newest.get(int(ident.group(1), 16) & 0xFFFF, (0, "")),
+                                                          (int(number.group(1)), block))
+    host = re.search(r"Computer name\s*: (.*)", newest[BOOT & 0xFFFF][1]).group(1)
+    if not evtx or ZONE_EVENT not in newest:
+        return host, ""
+    with require.module("Evtx.Evtx", "python3-evtx").Evtx(path) as log:
+        event = ElementTree.fromstring(log.get_record(newest[ZONE_EVENT][0]).xml())
+    return host, re.findall(r"<string>(.*?)</string>", event.findtext(EVENT_NS + "EventData/" + EVENT_NS + "Data"))[-1]
 
 
 def text_cycles(text):
@@ -145,6 +180,13 @@ class Check:
         write_many_cycles(self.sixty, 60)
         with open(self.empty, "wb") as out:
             out.write(evt_writer.evt([], 0x100))
+        self.pacific = os.path.join(work, "pacific.evtx")
+        with open(samples[1], "rb") as f, open(self.pacific, "wb") as out:
+            out.write(f.read()[:PACIFIC_CUT])
+        # A name that a spreadsheet would run, given relative to the folder.
+        self.formula = '=HYPERLINK("x",1).evt'
+        shutil.copyfile(samples[0], os.path.join(work, self.formula))
+        self.facts = {p: log_facts(p) for p in samples + [self.pacific, self.many, self.damaged]}
         self.plain = {p: run(replay, [p]) for p in samples + [self.damaged, self.many, self.sixty, self.empty]}
         self.cycles = {p: text_cycles(out.stdout)[1] for p, out in self.plain.items()}
         self.svg = os.path.join(work, "timeline.svg")
@@ -159,7 +201,7 @@ class Check:
         os.makedirs(os.path.join(self.folder, "a"))
         for source, target in zip(samples, self.folder_logs):
             shutil.copyfile(source, target)
-            self.plain[target] = self.plain[source]
+            self.plain[target], self.facts[target] = self.plain[source], self.facts[source]
         open(os.path.join(self.folder, "notes.txt"), "w").close()
 
     def expected(self, paths):
@@ -167,7 +209,30 @@ class Check:
 
     def blocks(self, paths):
         """The plain output of several files: each file's text under a line naming it."""
-        return b"\n".join(b"==> %s <==\n" % p.encode() + self.plain[p].stdout for p in paths)
+        hosts = {p: b" (%s)" % self.facts[p][0].encode() if self.facts[p][0] else b"" for p in paths}
+        return b"\n".join(b"==> %s%s <==\n" % (p.encode(), hosts[p]) + self.plain[p].stdout for p in paths)
+
+    def fields_problems(self, got, zones):
+        """got: {path: {(host, zone_stated, zone_used)}} as CSV or JSON gives them; zones: {path: zone used}."""
+        want = {p: {self.facts[p] + (used,)} for p, used in zones.items()}
+        return [] if got == want else ["host and zones %r, expected %r" % (got, want)]
+
+    def zone_text(self, tz, notes):
+        """The check of a text shown in a zone: the same as with TZ=tz, with `notes` lines on stderr."""
+        def check(out, paths):
+            want = run(self.replay, paths, env=dict(os.environ, TZ=tz))
+            ok = out.returncode == 0 and out.stdout == want.stdout and len(out.stderr.splitlines()) == notes
+            return [] if ok else ["exit %d, stderr %r: not the text with TZ=%s" % (out.returncode, out.stderr, tz)]
+        return check
+
+    def zone_refused(self, out, _):
+        ok = (out.returncode == 2 and not out.stdout and len(out.stderr.splitlines()) == 1
+              and b"names no zone" in out.stderr)
+        return [] if ok else ["exit %d, stderr %r: expected 2 and one line" % (out.returncode, out.stderr)]
+
+    def formula_name(self, out, _):
+        rows = list(csv.reader(io.StringIO(out.stdout.decode(), newline="")))
+        return [] if {r[0] for r in rows[1:]} == {"'" + self.formula} else ["a formula's name in CSV: %r" % rows[1:2]]
 
     def help(self, out, _):
         ok = out.returncode == 0 and out.stdout.startswith(b"usage: evt-replay") and not out.stderr
@@ -203,11 +268,13 @@ class Check:
         rows = list(csv.reader(io.StringIO(text, newline="")))
         if rows[0] != CSV_HEADER:
             return ["header %r" % rows[0]]
-        got = {}
-        for file, index, start, stop, elapsed, state in rows[1:]:
+        got, fields = {}, {}
+        for file, index, start, stop, elapsed, state, *facts in rows[1:]:
             got.setdefault(file, []).append({"index": int(index), "start": start, "stop": stop,
                                              "elapsed_seconds": int(elapsed) if elapsed else None, "state": state})
-        return files_problems(list(got.items()), self.expected(paths), utc)
+            fields.setdefault(file, set()).add(tuple(facts))
+        zones = {p: "UTC" if utc else TZ_IN_FORCE for p in paths}
+        return files_problems(list(got.items()), self.expected(paths), utc) + self.fields_problems(fields, zones)
 
     def json_files(self, out, paths, lines=False):
         document = [json.loads(l) for l in out.stdout.splitlines()] if lines else json.loads(out.stdout)
@@ -217,6 +284,8 @@ class Check:
         document = [f for f in document if "error" not in f]
         paths = [p for p in paths if p != self.missing]
         problems = files_problems([(f["file"], f["cycles"]) for f in document], self.expected(paths), False)
+        known = [p for p in paths if p in self.facts]
+        problems += self.log_zones(document, known, {p: TZ_IN_FORCE for p in known})
         for file in document:
             if file["title"] != text_cycles(self.plain[file["file"]].stdout)[0]:
                 problems.append("%s: title %r is not the text's" % (file["file"], file["title"]))
@@ -226,6 +295,13 @@ class Check:
         if not any(f["skipped"]["records"] for f in document):
             problems.append("the cut copy should have lost records")
         return problems
+
+    def log_zones(self, out, paths, zones):
+        """JSON's host and zones for `paths`, each shown in the zone `zones` gives it;
+        `out` is the run or the document already read."""
+        document = out if isinstance(out, list) else json.loads(out.stdout)
+        got = {f["file"]: {(f["host"], f["zone_stated"], f["zone_used"])} for f in document if f["file"] in paths}
+        return self.fields_problems(got, zones)
 
     def timeline(self, out, paths):
         """One file: a panel, a group per cycle. Several: a lane per file in
@@ -394,6 +470,8 @@ def fleet_problems(replay, samples, c, work):
 
 def main():
     replay, samples = sys.argv[1], sys.argv[2:4]
+    require.commands({"evtexport": "libevt-utils", "evtxexport": "libevtx-utils"})
+    require.module("Evtx.Evtx", "python3-evtx")
     with tempfile.TemporaryDirectory() as work:
         c = Check(replay, samples, work)
         evt, evtx = samples
@@ -431,12 +509,24 @@ def main():
             ("format without its value", [evt, "--format"], c.needs_value, []),
             ("help before a file", ["--help", c.missing], c.help, []),
             ("version before a file", ["--version", c.missing], c.version, []),
-            ("timeline of one file", ["--timeline=" + c.svg, evt], c.one_timeline, [evt]),
+            ("timeline of one file: legend and bars", ["--timeline=" + c.svg, evt], c.one_timeline, [evt]),
             ("timeline of 60 cycles", ["--timeline=" + c.svg, c.sixty], c.layout, [c.sixty]),
             ("timeline in lanes of weeks", ["--timeline=" + c.svg, c.many], c.layout, [c.many]),
+            # The zone each log states, noted when it is only a fixed offset or TZ stands in.
+            ("--zone=log, UTC stated", ["--zone=log", evtx], c.zone_text("UTC", 1), [evtx]),
+            ("--zone=log, Pacific stated", ["--zone=log", c.pacific], c.zone_text("America/Los_Angeles", 0),
+             [c.pacific]),
+            ("--zone=log, none stated", ["--zone=log", evt], c.zone_text(TZ_IN_FORCE, 1), [evt]),
+            ("--zone=NAME", ["--zone=Europe/Berlin", evt, evtx], c.zone_text("Europe/Berlin", 0), [evt, evtx]),
+            ("--zone=log, json", ["--format=json", "--zone=log", evt, evtx, c.pacific],
+             lambda o, p: c.log_zones(o, p, {evt: TZ_IN_FORCE, evtx: "Etc/UTC", c.pacific: "America/Los_Angeles"}),
+             [evt, evtx, c.pacific]),
+            ("misspelt TZ", [evt], c.zone_refused, [], {"env": dict(os.environ, TZ="Europe/Berlni")}),
+            ("unknown --zone", ["--zone=Nowhere/Land", evt], c.zone_refused, []),
+            ("formula as a file name", ["--format=csv", c.formula], c.formula_name, [], {"cwd": work}),
         ]
         problems = []
-        for name, arguments, check, paths in cases:
+        for name, arguments, check, paths, *how in cases:
             if name == "output lost":
                 with open("/dev/full", "wb") as full:
                     out = run(replay, arguments, stdout=full)
@@ -445,7 +535,7 @@ def main():
                 with open(evt, "rb") as log:
                     out = run(replay, arguments, stdin=log)
             else:
-                out = run(replay, arguments)
+                out = run(replay, arguments, **(how[0] if how else {}))
             problems += ["%s: %s" % (name, p) for p in check(out, paths)]
         problems += fleet_problems(replay, samples, c, work)
     for problem in problems:
