@@ -14,10 +14,11 @@
 #include "savedlog/evtx_walk.h"
 #include "savedlog/saved_log.h"
 
+#include <sys/stat.h>
+
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -41,6 +42,8 @@ void CopyImageIntoBytes(RecordStream* stream)
 }
 
 constexpr char kEvtxSignature[8] = {'E', 'l', 'f', 'F', 'i', 'l', 'e', '\0'};
+constexpr size_t kEvtSignatureAt = 4;
+constexpr uint8_t kEvtSignature[4] = {'L', 'f', 'L', 'e'};
 
 }  // namespace
 
@@ -256,8 +259,11 @@ bool LoadSavedLogDescriptor(int file, RecordStream* stream, SkippedParts* skippe
         return FailWithErrno(error, errno);
     if (got >= sizeof kEvtxSignature && std::memcmp(head, kEvtxSignature, sizeof kEvtxSignature) == 0)
         return LoadEvtxDescriptor(file, head, got, size, stream, skipped, error, facts);
-    if (got == 0)
-        return ParseSavedLogImage(nullptr, 0, stream, skipped, error, facts);
+    // Without either signature the .evt reader refuses the file from its
+    // header alone: the rest, which a device may never end, is not read.
+    if (got < kEvtSignatureAt + sizeof kEvtSignature ||
+        std::memcmp(head + kEvtSignatureAt, kEvtSignature, sizeof kEvtSignature) != 0)
+        return ParseSavedLogImage({head, [](const uint8_t*) {}}, got, stream, skipped, error, facts);
     if (regular)
         return LoadEvtFile(file, head, got, static_cast<size_t>(size), stream, skipped, error, facts);
     return LoadEvtStream(file, head, got, stream, skipped, error, facts);
@@ -278,9 +284,13 @@ constexpr uint32_t kReadChunk = 1u << 16;
 
 // Reads the whole file at `path` once and parses it in place; the stream
 // shares the block read. An unreadable file gives false with the reason in
-// *error.
+// *error. Windows refuses to open a folder as "Permission denied"; it is
+// told as what it is, as on Linux.
 bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error, LogFacts* facts)
 {
+    struct stat status {};
+    if (stat(path, &status) == 0 && S_ISDIR(status.st_mode))
+        return Fail(error, std::strerror(EISDIR));
     std::FILE* file = std::fopen(path, "rb");
     if (!file)
         return Fail(error, std::strerror(errno));
