@@ -14,11 +14,8 @@
 
 #include "savedlog/saved_log.h"
 
-#ifndef _WIN32
-#include <csignal>
-#include <thread>
+#include <fcntl.h>
 #include <unistd.h>
-#endif
 
 #ifndef TALLYVANE_DATA_DIR
 #define TALLYVANE_DATA_DIR "samples"
@@ -849,28 +846,18 @@ std::vector<uint32_t> Kept(uint32_t last, std::initializer_list<uint32_t> except
 // refused, which records are read, and the counts of what was lost and
 // recovered, each case against chunk 0 of the real log (ids 1..158).
 #ifndef _WIN32
-// Loads `image` as it comes through a pipe from another thread, in writes of
-// odd sizes, so that reads come back short. A reader that gives up early
-// leaves the writer to fail on the closed pipe rather than be killed by it.
+// Loads `image` from a pipe it was written to whole; false, not a hang, when it cannot hold it.
 bool LoadThroughPipe(const std::vector<uint8_t>& image, RecordStream* stream, SkippedParts* skipped,
                      std::string* error)
 {
     int ends[2];
-    if (pipe(ends) != 0)
+    if (pipe2(ends, O_NONBLOCK) != 0)
         return false;
-    std::signal(SIGPIPE, SIG_IGN);
-    std::thread writer([&image, in = ends[1]] {
-        for (size_t at = 0; at < image.size();) {
-            const ssize_t n = write(in, image.data() + at, std::min<size_t>(image.size() - at, 5000));
-            if (n <= 0)
-                break;
-            at += static_cast<size_t>(n);
-        }
-        close(in);
-    });
-    const bool loaded = LoadSavedLogDescriptor(ends[0], stream, skipped, error);
+    fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(image.size()));
+    const bool written = write(ends[1], image.data(), image.size()) == static_cast<ssize_t>(image.size());
+    close(ends[1]);
+    const bool loaded = written && LoadSavedLogDescriptor(ends[0], stream, skipped, error);
     close(ends[0]);
-    writer.join();
     return loaded;
 }
 #endif

@@ -164,16 +164,14 @@ class Check:
         return problems
 
     def streamed(self, out, paths):
-        """Read from a pipe, a log gives what the file gives, its name the one given."""
-        path, given = paths
-        want = self.plain[path]
-        if out.stdout == want.stdout and out.returncode == want.returncode and out.stderr == want.stderr.replace(path.encode(), given.encode()):
-            return []
-        return ["exit %d, stderr %r: not what %s gives" % (out.returncode, out.stderr, path)]
+        """Read from a pipe, a log gives what the file gives, under the name given."""
+        (path, given), want = paths, self.plain[paths[0]]
+        same = (out.stdout, out.returncode, out.stderr) == (want.stdout, want.returncode, want.stderr.replace(path.encode(), given.encode()))
+        return [] if same else ["exit %d, stderr %r: not what %s gives" % (out.returncode, out.stderr, path)]
 
     def directory(self, out, paths):
-        want = b"evt-replay: %s: Is a directory\n" % paths[0].encode()
-        return [] if out.returncode == 2 and not out.stdout and out.stderr == want else ["exit %d, stderr %r" % (out.returncode, out.stderr)]
+        ok = (out.returncode, out.stdout, out.stderr) == (2, b"", b"evt-replay: %s: Is a directory\n" % paths[0].encode())
+        return [] if ok else ["exit %d, stderr %r" % (out.returncode, out.stderr)]
 
     def utc_text(self, out, paths):
         want = run(self.replay, paths, env=dict(os.environ, TZ="UTC")).stdout
@@ -264,10 +262,8 @@ def main():
                     out = run(replay, arguments, stdout=full)
                 out.stdout = b""
             elif name == "a FIFO fed a cut copy":
-                feeder = threading.Thread(target=lambda: open(c.fifo, "wb").write(open(c.damaged, "rb").read()), daemon=True)
-                feeder.start()
+                threading.Thread(target=lambda: open(c.fifo, "wb").write(open(c.damaged, "rb").read()), daemon=True).start()
                 out = run(replay, arguments)
-                feeder.join(10)
             elif name == "a pipe as /dev/stdin":
                 out = run(replay, arguments, input=open(evt, "rb").read())
             else:
