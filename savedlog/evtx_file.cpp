@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "savedlog/binxml.h"
+#include "savedlog/evtx_walk.h"
 #include "savedlog/file_bytes.h"
 #include "savedlog/saved_log.h"
 
@@ -20,12 +21,12 @@
 
 namespace {
 
-constexpr uint32_t kFileHeaderBlock = 0x1000;  // also where the first chunk slot starts
+constexpr uint32_t kFileHeaderBlock = kEvtxHeaderBlock;  // also where the first chunk slot starts
 constexpr uint32_t kFileHeaderFields = 0x80;   // the part of the header block that says anything
 constexpr uint32_t kMinorVersionAt = 0x24;
 constexpr uint32_t kMajorVersionAt = 0x26;
 constexpr uint16_t kMajorVersion = 3;
-constexpr uint32_t kChunkSize = 0x10000;
+constexpr uint32_t kChunkSize = kEvtxChunkSize;
 constexpr uint32_t kChunkHeaderSize = kEvtxFirstRecordAt;
 constexpr uint32_t kChunkFirstIdAt = 0x18;
 constexpr uint32_t kChunkLastIdAt = 0x20;
@@ -122,6 +123,7 @@ void AppendRecord(std::vector<uint8_t>* records, uint64_t id, uint64_t written, 
 // by appending: zeroing it first would cost a pass of its own. Each first
 // touch of a 4 KiB page costs microseconds on a virtual machine, more than
 // the walk spends on the records it holds: ask for huge pages where we can.
+// Untouched, the room costs no memory; MakeRoom brings it in as it is needed.
 std::vector<uint8_t> RecordBlock(size_t size)
 {
     std::vector<uint8_t> block;
@@ -133,15 +135,29 @@ std::vector<uint8_t> RecordBlock(size_t size)
     const uintptr_t end = std::max(begin, (reinterpret_cast<uintptr_t>(block.data()) + size) & ~(kHugePage - 1));
     madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 #endif
+    return block;
+}
+
+// Makes room in *block for `more` bytes past what it holds, moving it into a
+// larger block when it has too little; appending them then lands in place.
+void MakeRoom(std::vector<uint8_t>* block, size_t more)
+{
+    const size_t need = block->size() + more;
+    if (need > block->capacity()) {
+        std::vector<uint8_t> larger = RecordBlock(std::max(need, 2 * block->capacity()));
+        larger.insert(larger.end(), block->begin(), block->end());
+        block->swap(larger);
+    }
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
     // The small pages round the huge ones, brought in by one call rather than
     // a fault each. Only a hint: where it fails, the writes fault them in.
     constexpr uintptr_t kPage = 4096;
-    const uintptr_t first = (reinterpret_cast<uintptr_t>(block.data()) + kPage - 1) & ~(kPage - 1);
-    const uintptr_t last = std::max(first, (reinterpret_cast<uintptr_t>(block.data()) + size) & ~(kPage - 1));
-    madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+    const uintptr_t from = reinterpret_cast<uintptr_t>(block->data() + block->size());
+    const uintptr_t first = (from + kPage - 1) & ~(kPage - 1);
+    const uintptr_t last = std::max(first, (from + more) & ~(kPage - 1));
+    if (last > first)
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
 #endif
-    return block;
 }
 
 // Whether all `count` bytes at `at` are zero.
@@ -328,42 +344,46 @@ void OrderNewestFirst(OutRecord* records, size_t count, bool ordered)
 
 }  // namespace
 
-// Reads every chunk slot of the .evtx image into synthesized records, newest
-// first, all in stream->bytes. Only an image without an .evtx file header is
-// refused (stream unchanged); damage inside is read round and counted.
-bool ParseEvtxImage(const uint8_t* data, size_t size, RecordStream* stream, SkippedParts* skipped,
-                    std::string* error, LogFacts* facts)
+size_t GuessedEvtxRecords(uint64_t fileSize)
 {
-    (void)facts;  // filled as the readers learn to
+    return fileSize > kFileHeaderBlock ? static_cast<size_t>((fileSize - kFileHeaderBlock) / kGuessedRecordSize) : 0;
+}
+
+// Refuses a header that is too short, of another signature or version, or a
+// file too large; otherwise starts the walk afresh, its counts at 0.
+bool BeginEvtxWalk(const uint8_t* header, size_t size, uint64_t fileSize, size_t expectedRecords, EvtxWalk* walk,
+                   std::string* error, LogFacts* facts)
+{
     if (size < kFileHeaderFields)
         return FailWithReason(error, "file is %u bytes, too short for an .evtx header", static_cast<unsigned>(size));
-    if (std::memcmp(data, kFileSignature, sizeof kFileSignature) != 0)
+    if (std::memcmp(header, kFileSignature, sizeof kFileSignature) != 0)
         return FailWithReason(error, "bad .evtx file signature");
-    if (GetU16(data + kMajorVersionAt) != kMajorVersion)
-        return FailWithReason(error, "unsupported .evtx version %u.%u", GetU16(data + kMajorVersionAt),
-                              GetU16(data + kMinorVersionAt));
-    // Each record becomes 64 bytes and takes at least 32: offsets into the
-    // records stay below 4 GiB.
-    if (size > UINT32_MAX / 2)
+    if (GetU16(header + kMajorVersionAt) != kMajorVersion)
+        return FailWithReason(error, "unsupported .evtx version %u.%u", GetU16(header + kMajorVersionAt),
+                              GetU16(header + kMinorVersionAt));
+    if (fileSize > kEvtxMaxFileSize)
         return FailWithReason(error, "file is too large for an event log file");
+    *walk = EvtxWalk{};
+    walk->facts = facts;  // filled as the readers learn to
+    walk->records = RecordBlock(expectedRecords * kOutSize);
+    return true;
+}
 
-    *skipped = SkippedParts{};
-    const size_t slots = size > kFileHeaderBlock ? (size - kFileHeaderBlock + kChunkSize - 1) / kChunkSize : 0;
-    const auto slotAt = [&](size_t i) { return kFileHeaderBlock + i * kChunkSize; };
-    const auto slotBytes = [&](size_t i) { return static_cast<uint32_t>(std::min<size_t>(kChunkSize, size - slotAt(i))); };
-    // The writes below land in place: sized from the chunk headers, the
-    // records need no copy as they grow, unless the headers understate them.
-    size_t expected = 0;
-    for (size_t i = 0; i < slots; ++i)
-        expected += ExpectedRecords(data + slotAt(i), slotBytes(i));
-    std::vector<uint8_t> bytes = RecordBlock(expected * kOutSize);
-    uint64_t previousId = 0;
-    bool ordered = true;
-    for (size_t i = 0; i < slots; ++i)
-        ReadChunk(data + slotAt(i), slotBytes(i), &bytes, skipped, &previousId, &ordered);
+// The records land in place while the expected room holds them; a chunk that
+// holds more than expected moves them once into a larger block.
+void WalkEvtxChunk(EvtxWalk* walk, const uint8_t* chunk, uint32_t available)
+{
+    MakeRoom(&walk->records, ExpectedRecords(chunk, available) * kOutSize);
+    ReadChunk(chunk, available, &walk->records, &walk->skipped, &walk->previousId, &walk->ordered);
+}
 
+// Orders the records newest first, lists their spans, and hands both over,
+// replacing whatever the stream held.
+void EndEvtxWalk(EvtxWalk* walk, RecordStream* stream, SkippedParts* skipped)
+{
+    std::vector<uint8_t>& bytes = walk->records;
     const size_t count = bytes.size() / kOutSize;
-    OrderNewestFirst(reinterpret_cast<OutRecord*>(bytes.data()), count, ordered);
+    OrderNewestFirst(reinterpret_cast<OutRecord*>(bytes.data()), count, walk->ordered);
     std::vector<RecordSpan> spans(count);
     for (size_t i = 0; i < count; ++i)
         spans[i] = {static_cast<uint32_t>(i * kOutSize), kOutSize};
@@ -371,5 +391,30 @@ bool ParseEvtxImage(const uint8_t* data, size_t size, RecordStream* stream, Skip
     stream->newestFirst.swap(spans);
     stream->image.reset();
     stream->imageSize = 0;
+    *skipped = walk->skipped;
+}
+
+// Reads every chunk slot of the .evtx image into synthesized records, newest
+// first, all in stream->bytes. Only an image without an .evtx file header is
+// refused (stream unchanged); damage inside is read round and counted.
+bool ParseEvtxImage(const uint8_t* data, size_t size, RecordStream* stream, SkippedParts* skipped,
+                    std::string* error, LogFacts* facts)
+{
+    const size_t slots = size > kFileHeaderBlock ? (size - kFileHeaderBlock + kChunkSize - 1) / kChunkSize : 0;
+    const auto slotAt = [&](size_t i) { return kFileHeaderBlock + i * kChunkSize; };
+    const auto slotBytes = [&](size_t i) { return static_cast<uint32_t>(std::min<size_t>(kChunkSize, size - slotAt(i))); };
+    // The writes below land in place: sized from the chunk headers, the
+    // records need no copy as they grow, unless the headers understate them.
+    size_t expected = 0;
+    if (size >= kFileHeaderFields && size <= kEvtxMaxFileSize) {
+        for (size_t i = 0; i < slots; ++i)
+            expected += ExpectedRecords(data + slotAt(i), slotBytes(i));
+    }
+    EvtxWalk walk;
+    if (!BeginEvtxWalk(data, std::min<size_t>(size, kFileHeaderBlock), size, expected, &walk, error, facts))
+        return false;
+    for (size_t i = 0; i < slots; ++i)
+        WalkEvtxChunk(&walk, data + slotAt(i), slotBytes(i));
+    EndEvtxWalk(&walk, stream, skipped);
     return true;
 }

@@ -55,9 +55,17 @@ bool ParseSavedLogImage(std::shared_ptr<const uint8_t> image, size_t size, Recor
 
 // Reads the saved log at `path`, in place where the reader can; the file's
 // image lives as long as the last copy of the stream that needs it. An
-// unreadable file gives false with a reason naming `path`.
+// unreadable file gives false with the system's reason ("No such file or
+// directory", "Is a directory") or the reader's; neither names `path`.
 bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error, LogFacts* facts = nullptr);
-// The same, with every record copied into stream->bytes and the file let go.
+#ifndef _WIN32
+// The same from the open descriptor `file`, read from where it stands to its
+// end with sequential reads only, so a pipe or a terminal will do; an .evtx
+// log is walked a chunk at a time. The descriptor stays open.
+bool LoadSavedLogDescriptor(int file, RecordStream* stream, SkippedParts* skipped, std::string* error,
+                            LogFacts* facts = nullptr);
+#endif
+// The same as LoadSavedLog, with every record copied into stream->bytes and the file let go.
 bool LoadSavedLogCopied(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error, LogFacts* facts = nullptr);
 
 // "damaged: 2 chunk headers unsound, 17 records lost, 114 records recovered",

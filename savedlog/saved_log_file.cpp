@@ -2,6 +2,7 @@
 // its reader chosen by its signature, with the records served in place or
 // copied into the stream.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,12 +11,14 @@
 #include <utility>
 #include <vector>
 
+#include "savedlog/evtx_walk.h"
 #include "savedlog/saved_log.h"
+
+#include <sys/stat.h>
 
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -39,6 +42,8 @@ void CopyImageIntoBytes(RecordStream* stream)
 }
 
 constexpr char kEvtxSignature[8] = {'E', 'l', 'f', 'F', 'i', 'l', 'e', '\0'};
+constexpr size_t kEvtSignatureAt = 4;
+constexpr uint8_t kEvtSignature[4] = {'L', 'f', 'L', 'e'};
 
 }  // namespace
 
@@ -126,10 +131,9 @@ HugePageRegion MapHugePageRegion(size_t size)
     return {data, length};
 }
 
-// Reads `file` from its start into `into`, which has room for `capacity`
-// bytes, until the end of the file or of the room; *got says how many came.
-// False, with errno set, when a read fails.
-bool ReadWhole(int file, uint8_t* into, size_t capacity, size_t* got)
+// Reads from `file` into `into` until `capacity` bytes came or the input
+// ended; *got says how many came. False, with errno set, when a read fails.
+bool ReadFully(int file, uint8_t* into, size_t capacity, size_t* got)
 {
     *got = 0;
     while (*got < capacity) {
@@ -145,64 +149,151 @@ bool ReadWhole(int file, uint8_t* into, size_t capacity, size_t* got)
     return true;
 }
 
-}  // namespace
-
-// Reads the whole file at `path` once, sequentially, into one region of huge
-// pages and parses it in place; the region lives as long as the last copy of
-// the stream that needs it. A mapping of the file itself would cost a
-// page-table write for every 4 KB, and a TLB miss at each in every walk. An
-// unreadable file gives false with the reason in *error.
-bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error, LogFacts* facts)
+bool FailWithErrno(std::string* error, int number)
 {
-    const int file = open(path, O_RDONLY | O_CLOEXEC);
-    if (file < 0)
-        return Fail(error, std::string("cannot open ") + path + ": " + std::strerror(errno));
-    struct stat status {};
-    if (fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
-        close(file);
-        return Fail(error, std::string(path) + " is not a regular file");
+    return Fail(error, std::strerror(number));
+}
+
+constexpr char kTooLarge[] = "file is too large for an event log file";
+
+// Walks an .evtx file chunk slot by chunk slot as they are read, through one
+// slot's buffer; `header` holds the first `got` bytes, already read. `limit`
+// is the size of a regular file, read no further; 0 for a stream.
+bool LoadEvtxDescriptor(int file, const uint8_t* header, size_t got, uint64_t limit, RecordStream* stream,
+                        SkippedParts* skipped, std::string* error, LogFacts* facts)
+{
+    EvtxWalk walk;
+    if (!BeginEvtxWalk(header, got, limit, GuessedEvtxRecords(limit), &walk, error, facts))
+        return false;
+    if (got == kEvtxHeaderBlock) {
+        const std::unique_ptr<uint8_t[]> chunk(new uint8_t[kEvtxChunkSize]);
+        uint64_t read = got;
+        for (;;) {
+            const size_t want = limit ? static_cast<size_t>(std::min<uint64_t>(kEvtxChunkSize, limit - read)) : kEvtxChunkSize;
+            size_t slot = 0;
+            if (!ReadFully(file, chunk.get(), want, &slot))
+                return FailWithErrno(error, errno);
+            read += slot;
+            if (read > kEvtxMaxFileSize)
+                return Fail(error, kTooLarge);
+            // A slot cut by the end of the input is walked as far as it goes.
+            if (slot > 0)
+                WalkEvtxChunk(&walk, chunk.get(), static_cast<uint32_t>(slot));
+            if (slot < kEvtxChunkSize)
+                break;
+        }
     }
-    const size_t size = static_cast<size_t>(status.st_size);
-    if (size == 0) {
-        close(file);
-        return ParseSavedLogImage(nullptr, 0, stream, skipped, error, facts);
-    }
-    if (size > UINT32_MAX) {
-        close(file);
-        return Fail(error, std::string(path) + " is too large for an event log file");
-    }
+    EndEvtxWalk(&walk, stream, skipped);
+    return true;
+}
+
+// Reads a regular .evt file whole, `size` bytes at most, into one region of
+// huge pages and parses it in place; the region lives as long as the last
+// copy of the stream that needs it. A mapping of the file itself would cost
+// a page-table write for every 4 KB, and a TLB miss at each in every walk.
+bool LoadEvtFile(int file, const uint8_t* head, size_t got, size_t size, RecordStream* stream, SkippedParts* skipped,
+                 std::string* error, LogFacts* facts)
+{
     const HugePageRegion region = MapHugePageRegion(size);
-    if (!region.data) {
-        const int mapErrno = errno;
-        close(file);
-        return Fail(error, std::string("cannot read ") + path + ": " + std::strerror(mapErrno));
-    }
-    size_t got = 0;
-    const bool read = ReadWhole(file, region.data, size, &got);
-    const int readErrno = errno;
-    close(file);
-    if (!read) {
+    if (!region.data)
+        return FailWithErrno(error, errno);
+    std::memcpy(region.data, head, got);
+    size_t rest = 0;
+    if (!ReadFully(file, region.data + got, size - got, &rest)) {
+        const int readErrno = errno;
         munmap(region.data, region.length);
-        return Fail(error, std::string("cannot read ") + path + ": " + std::strerror(readErrno));
+        return FailWithErrno(error, readErrno);
     }
     const size_t length = region.length;
     const std::shared_ptr<const uint8_t> owner(region.data,
                                                [length](const uint8_t* at) { munmap(const_cast<uint8_t*>(at), length); });
     // A file cut short while read is parsed as far as it went; one grown
     // since, as far as it was.
-    return ParseSavedLogImage(std::move(owner), got < size ? got : size, stream, skipped, error, facts);
+    return ParseSavedLogImage(std::move(owner), got + rest, stream, skipped, error, facts);
+}
+
+// Reads an .evt log from a stream to its end, growing as it comes, and parses
+// it in place; the stream shares the block read.
+bool LoadEvtStream(int file, const uint8_t* head, size_t got, RecordStream* stream, SkippedParts* skipped,
+                   std::string* error, LogFacts* facts)
+{
+    constexpr size_t kReadStep = size_t{1} << 16;
+    std::vector<uint8_t> image(head, head + got);
+    for (;;) {
+        const size_t old = image.size();
+        if (old > UINT32_MAX)
+            return Fail(error, kTooLarge);
+        image.resize(old + kReadStep);
+        size_t more = 0;
+        const bool read = ReadFully(file, image.data() + old, kReadStep, &more);
+        image.resize(old + more);
+        if (!read)
+            return FailWithErrno(error, errno);
+        if (more < kReadStep)
+            break;
+    }
+    const auto owner = std::make_shared<const std::vector<uint8_t>>(std::move(image));
+    return ParseSavedLogImage(std::shared_ptr<const uint8_t>(owner, owner->data()), owner->size(), stream, skipped,
+                              error, facts);
+}
+
+}  // namespace
+
+// Chooses the reader by the first bytes read. A directory is refused; any
+// other file that is not regular (a pipe, a terminal, a device) is read as a
+// stream, to its end.
+bool LoadSavedLogDescriptor(int file, RecordStream* stream, SkippedParts* skipped, std::string* error, LogFacts* facts)
+{
+    struct stat status {};
+    if (fstat(file, &status) != 0)
+        return FailWithErrno(error, errno);
+    if (S_ISDIR(status.st_mode))
+        return FailWithErrno(error, EISDIR);
+    const bool regular = S_ISREG(status.st_mode);
+    const uint64_t size = regular ? static_cast<uint64_t>(status.st_size) : 0;
+    if (size > UINT32_MAX)
+        return Fail(error, kTooLarge);
+    uint8_t head[kEvtxHeaderBlock];
+    size_t got = 0;
+    if (!ReadFully(file, head, regular ? std::min<uint64_t>(size, sizeof head) : sizeof head, &got))
+        return FailWithErrno(error, errno);
+    if (got >= sizeof kEvtxSignature && std::memcmp(head, kEvtxSignature, sizeof kEvtxSignature) == 0)
+        return LoadEvtxDescriptor(file, head, got, size, stream, skipped, error, facts);
+    // Without either signature the .evt reader refuses the file from its
+    // header alone: the rest, which a device may never end, is not read.
+    if (got < kEvtSignatureAt + sizeof kEvtSignature ||
+        std::memcmp(head + kEvtSignatureAt, kEvtSignature, sizeof kEvtSignature) != 0)
+        return ParseSavedLogImage({head, [](const uint8_t*) {}}, got, stream, skipped, error, facts);
+    if (regular)
+        return LoadEvtFile(file, head, got, static_cast<size_t>(size), stream, skipped, error, facts);
+    return LoadEvtStream(file, head, got, stream, skipped, error, facts);
+}
+
+// Opens the file at `path` and reads it through its descriptor.
+bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error, LogFacts* facts)
+{
+    const int file = open(path, O_RDONLY | O_CLOEXEC);
+    if (file < 0)
+        return FailWithErrno(error, errno);
+    const bool loaded = LoadSavedLogDescriptor(file, stream, skipped, error, facts);
+    close(file);
+    return loaded;
 }
 #else
 constexpr uint32_t kReadChunk = 1u << 16;
 
 // Reads the whole file at `path` once and parses it in place; the stream
 // shares the block read. An unreadable file gives false with the reason in
-// *error.
+// *error. Windows refuses to open a folder as "Permission denied"; it is
+// told as what it is, as on Linux.
 bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped, std::string* error, LogFacts* facts)
 {
+    struct stat status {};
+    if (stat(path, &status) == 0 && S_ISDIR(status.st_mode))
+        return Fail(error, std::strerror(EISDIR));
     std::FILE* file = std::fopen(path, "rb");
     if (!file)
-        return Fail(error, std::string("cannot open ") + path + ": " + std::strerror(errno));
+        return Fail(error, std::strerror(errno));
     std::vector<uint8_t> image;
     // The size is only a hint for one allocation; the reads decide.
     if (std::fseek(file, 0, SEEK_END) == 0) {
@@ -216,7 +307,7 @@ bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped,
         const size_t old = image.size();
         if (old > UINT32_MAX) {
             std::fclose(file);
-            return Fail(error, std::string(path) + " is too large for an event log file");
+            return Fail(error, "file is too large for an event log file");
         }
         image.resize(old + kReadChunk);
         const size_t got = std::fread(image.data() + old, 1, kReadChunk, file);
@@ -229,7 +320,7 @@ bool LoadSavedLog(const char* path, RecordStream* stream, SkippedParts* skipped,
     const int readErrno = errno;
     std::fclose(file);
     if (failed)
-        return Fail(error, std::string("cannot read ") + path + ": " + std::strerror(readErrno));
+        return Fail(error, std::strerror(readErrno));
     const auto owner = std::make_shared<const std::vector<uint8_t>>(std::move(image));
     return ParseSavedLogImage(std::shared_ptr<const uint8_t>(owner, owner->data()), owner->size(), stream, skipped,
                               error, facts);

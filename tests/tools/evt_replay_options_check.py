@@ -24,6 +24,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import xml.etree.ElementTree as ElementTree
 
@@ -49,8 +50,8 @@ DAMAGE_PARTS = {"chunks": r"(\d+) chunk headers? unsound", "records": r"(\d+) re
                 "recovered": r"(\d+) records? recovered"}
 
 
-def run(replay, arguments, env=None, stdout=subprocess.PIPE, cwd=None, stdin=None):
-    return subprocess.run([replay] + arguments, stdout=stdout, stderr=subprocess.PIPE, env=env, cwd=cwd, stdin=stdin)
+def run(replay, arguments, env=None, stdout=subprocess.PIPE, cwd=None, input=None):
+    return subprocess.run([replay] + arguments, stdout=stdout, stderr=subprocess.PIPE, env=env, cwd=cwd, input=input)
 
 
 def log_facts(path):
@@ -163,6 +164,8 @@ class Check:
     def __init__(self, replay, samples, work):
         self.replay, self.samples, self.work = replay, samples, work
         self.missing = os.path.join(work, "missing.evtx")
+        self.fifo = os.path.join(work, "fifo")
+        os.mkfifo(self.fifo)
         # A copy cut short in its sixth chunk, so that the reader has something to pass over.
         self.damaged = os.path.join(work, "cut.evtx")
         with open(samples[1], "rb") as f, open(self.damaged, "wb") as out:
@@ -251,10 +254,20 @@ class Check:
 
     def several_text(self, out, paths):
         problems = [] if out.stdout == self.blocks([p for p in paths if p != self.missing]) else ["several files: stdout is not each file's text under its name"]
-        if out.returncode != 2 or out.stderr.decode().splitlines() != ["evt-replay: %s: cannot open %s: No such file "
-                                                                      "or directory" % (self.missing, self.missing)]:
+        if out.returncode != 2 or out.stderr.decode().splitlines() != ["evt-replay: %s: No such file or directory"
+                                                                      % self.missing]:
             problems.append("exit %d, stderr %r: expected 2 and one line for the missing file" % (out.returncode, out.stderr))
         return problems
+
+    def streamed(self, out, paths):
+        """Read from a pipe, a log gives what the file gives, under the name given."""
+        (path, given), want = paths, self.plain[paths[0]]
+        same = (out.stdout, out.returncode, out.stderr) == (want.stdout, want.returncode, want.stderr.replace(path.encode(), given.encode()))
+        return [] if same else ["exit %d, stderr %r: not what %s gives" % (out.returncode, out.stderr, path)]
+
+    def directory(self, out, paths):
+        ok = (out.returncode, out.stdout, out.stderr) == (2, b"", b"evt-replay: %s: Is a directory\n" % paths[0].encode())
+        return [] if ok else ["exit %d, stderr %r" % (out.returncode, out.stderr)]
 
     def utc_text(self, out, paths):
         want = run(self.replay, paths, env=dict(os.environ, TZ="UTC")).stdout
@@ -483,6 +496,9 @@ def main():
             ("unknown format", ["--format=xml", evt], c.usage_error, []),
             ("no file", ["--utc"], c.usage_error, []),
             ("several files, one missing", [evt, c.missing, evtx], c.several_text, [evt, c.missing, evtx]),
+            ("a FIFO fed a cut copy", [c.fifo], c.streamed, [c.damaged, c.fifo]),
+            ("a pipe as /dev/stdin", ["/dev/stdin"], c.streamed, [evt, "/dev/stdin"]),
+            ("a directory", [work], c.directory, [work]),
             ("text with --utc", ["--utc", evt, evtx], c.utc_text, [evt, evtx]),
             ("csv", ["--format=csv", evt, evtx], lambda o, p: c.csv_rows(o, p, False), [evt, evtx]),
             ("csv with --utc", ["--format", "csv", "--utc", evtx], lambda o, p: c.csv_rows(o, p, True), [evtx]),
@@ -532,8 +548,12 @@ def main():
                     out = run(replay, arguments, stdout=full)
                 out.stdout = b""
             elif name == "standard input":
-                with open(evt, "rb") as log:
-                    out = run(replay, arguments, stdin=log)
+                out = run(replay, arguments, input=open(evt, "rb").read())
+            elif name == "a FIFO fed a cut copy":
+                threading.Thread(target=lambda: open(c.fifo, "wb").write(open(c.damaged, "rb").read()), daemon=True).start()
+                out = run(replay, arguments)
+            elif name == "a pipe as /dev/stdin":
+                out = run(replay, arguments, input=open(evt, "rb").read())
             else:
                 out = run(replay, arguments, **(how[0] if how else {}))
             problems += ["%s: %s" % (name, p) for p in check(out, paths)]
