@@ -527,7 +527,7 @@ TEST(EvtFileLoad, ReportsFilesItCannotRead)
             EventLogScript script;
             SkippedParts skipped;
             std::string error;
-            EXPECT_FALSE(load(path.c_str(), &script, &skipped, &error));
+            EXPECT_FALSE(load(path.c_str(), &script, &skipped, &error, nullptr));
             EXPECT_NE(error.find(path), std::string::npos) << "error: " << error;
         }
     }

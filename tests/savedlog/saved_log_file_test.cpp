@@ -171,7 +171,7 @@ TEST(SavedLogFile, LoadsFilesOfEverySizeRoundAHugePageByteForByte)
             EventLogScript script;
             SkippedParts skipped;
             error.clear();
-            ASSERT_TRUE(load(path.c_str(), &script, &skipped, &error)) << error;
+            ASSERT_TRUE(load(path.c_str(), &script, &skipped, &error, nullptr)) << error;
             EXPECT_EQ(DifferingRecords(script, expected), 0u) << "records that differ from the file's";
             if (script.image) {
                 EXPECT_EQ(script.imageSize, c.fileSize);
