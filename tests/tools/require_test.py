@@ -52,6 +52,8 @@ CASES = [
     ("the log-reading figures alone", ["benchmarks/report.py", "--logs"], [], LOG_TOOLS),
     ("the reproducible package", [BASH, "tests/package/reproducible.sh", ROOT], [],
      [("git", "git"), ("unzip", "unzip")]),
+    ("the Debian package's check", [BASH, "tests/package/deb_contents.sh", ROOT], [],
+     [("lintian", "lintian"), ("dpkg-shlibdeps", "dpkg-dev"), ("file", "file")]),
     ("the fuzz seeds' coverage", [BASH, "tests/fuzz/corpus_coverage.sh", "/nonexistent/build", ROOT], [],
      [("clang++", "clang"), ("llvm-profdata", "llvm"), ("llvm-cov", "llvm")]),
 ]
