@@ -29,7 +29,7 @@ MINGW = [("%s-%s" % (prefix, tool), package % machine)
          for tool, package in (("windres", "binutils-mingw-w64-%s"), ("g++-win32", "g++-mingw-w64-%s-win32"),
                                ("g++-posix", "g++-mingw-w64-%s-posix"))]
 LOG_TOOLS = [("hyperfine", "hyperfine"), ("evtexport", "libevt-utils"), ("evtxexport", "libevtx-utils"),
-             ("/usr/bin/time", "time"), ("gcc", "gcc")]
+             ("/usr/bin/time", "time"), ("gcc", "gcc"), ("g++", "g++")]
 
 # (check, its command line from the root, modules made missing, what it needs: [(command or module, package)])
 CASES = [
