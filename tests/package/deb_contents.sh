@@ -66,9 +66,14 @@ zcat "$doc/changelog.Debian.gz" | head -1 | grep -q -F "tallyvane-evt-replay ($(
 zcat "$work/root/usr/share/man/man1/evt-replay.1.gz" | cmp -s - "$root/tools/evt-replay.1" ||
     problems+=("the manual page is not tools/evt-replay.1")
 
-# Errors and warnings only: lintian's informational tags are advice.
-verdict=$(lintian --fail-on none "$deb" 2>/dev/null | grep -E '^[EW]: ') || true
-[ -z "$verdict" ] || problems+=("lintian:"$'\n'"$verdict")
+# Errors and warnings only: lintian's informational tags are advice. A lintian
+# that cannot run is a failure, not a clean report.
+if report=$(lintian --fail-on none "$deb" 2>"$work/lintian.err"); then
+    verdict=$(grep -E '^[EW]: ' <<<"$report") || true
+    [ -z "$verdict" ] || problems+=("lintian:"$'\n'"$verdict")
+else
+    problems+=("lintian did not run: $(grep -v 'root privileges' "$work/lintian.err" | tail -1)")
+fi
 
 for problem in "${problems[@]}"; do echo "FAIL $problem"; done
 echo "$(basename "$deb"): $(dpkg-deb -c "$deb" | wc -l) entries, ${#problems[@]} problems"
