@@ -9,8 +9,9 @@
 
 #include "history/boot_history.h"
 #include "history/platform.h"
+#include "replay/record_source.h"
 #include "savedlog/saved_log.h"
-#include "test_support/record_source.h"
+#include "test_support/record_builder.h"
 
 #ifndef TALLYVANE_DATA_DIR
 #define TALLYVANE_DATA_DIR "samples"

@@ -1,6 +1,8 @@
 # The Debian package of the Linux tools (evt-replay and its manual page), made
 # by CPack's DEB generator from the install rules of tools/, which include
-# this before they make their targets. scripts/package
+# this before they make their targets, as Debian's own tools would make it:
+# the program linked dynamically, its Depends read from it by dpkg-shlibdeps,
+# a Debian changelog, no section a Debian build strips. scripts/package
 # builds it in a folder of its own, with SOURCE_DATE_EPOCH set, so that the
 # same source gives the same bytes wherever it is built: no build folder in the
 # program (the prefix maps; no debugging sections, and stripped), and in the
@@ -8,14 +10,38 @@
 # modes from the umask, which scripts/package sets.
 
 add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
+# Debian's default hardening (dpkg-buildflags): checked buffer functions, a
+# guarded stack, relocations read-only once loaded.
+add_compile_options(-D_FORTIFY_SOURCE=2 -fstack-protector-strong)
+add_link_options(-Wl,-z,relro)
 
 set(TOOLS_PACKAGE_NAME tallyvane-evt-replay)
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${TOOLS_PACKAGE_NAME})
+# The Debian revision after the upstream version: a package with one carries
+# its changelog as changelog.Debian.gz.
+set(TOOLS_PACKAGE_RELEASE 1)
+set(TOOLS_PACKAGE_VERSION ${PROJECT_VERSION}-${TOOLS_PACKAGE_RELEASE})
+# The project has no mailing list or mailbox of its own. An address in the
+# .invalid domain, which can never be delivered to (RFC 2606), says so and
+# reaches no stranger, where one at a made-up or borrowed host might.
+set(CPACK_PACKAGE_CONTACT "The Tallyvane developers <developers@tallyvane.invalid>")
+set(tools_doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${TOOLS_PACKAGE_NAME})
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${tools_doc_dir})
+
+# The changelog, compressed as Debian keeps it (-n: no name or time of its own).
+set(tools_changelog ${CMAKE_BINARY_DIR}/changelog.Debian)
+configure_file(${CMAKE_SOURCE_DIR}/packaging/changelog.Debian.in ${tools_changelog} @ONLY)
+add_custom_command(OUTPUT ${tools_changelog}.gz
+                   COMMAND sh -c "gzip -9 -n -c \"$0\" > \"$1\"" ${tools_changelog} ${tools_changelog}.gz
+                   DEPENDS ${tools_changelog} VERBATIM)
+add_custom_target(tools-changelog ALL DEPENDS ${tools_changelog}.gz)
+install(FILES ${tools_changelog}.gz DESTINATION ${tools_doc_dir})
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+        RENAME ${TOOLS_PACKAGE_NAME})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${TOOLS_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "Orvensmith <https://www.orvensmith.com>")
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${TOOLS_PACKAGE_RELEASE})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "boot history of a Windows machine from its saved System event log")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "evt-replay reads a saved Windows System event log (.evt of Windows XP and\n"
@@ -28,7 +54,9 @@ string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTI
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.orvensmith.com")
-# Linked statically, it needs no library; without the zone data every TZ reads as UTC.
+# The libraries the program links, with the versions it needs, as dpkg-shlibdeps
+# reads them from the program; without the zone data every TZ reads as UTC.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS tzdata)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)

@@ -35,8 +35,8 @@ add_executable(tallyvane WIN32 history/win32_entry.cpp history/win32_event_log.c
                ${HISTORY_SOURCES} ${TITLE_SOURCES} ${WINDOW_SOURCES} ${WIN32_PLATFORM_SOURCES} ${PROGRAM_RESOURCES})
 target_link_libraries(tallyvane PRIVATE ${WINDOWS_PROGRAM_LIBRARIES})
 
-add_executable(tallyvane-replay WIN32 test_support/replay_driver.cpp test_support/real_input.cpp
-               test_support/message_pump.cpp test_support/record_source.cpp
+add_executable(tallyvane-replay WIN32 replay/replay_driver.cpp replay/real_input.cpp
+               replay/message_pump.cpp replay/record_source.cpp
                ${SAVED_LOG_SOURCES} ${HISTORY_SOURCES} ${TITLE_SOURCES} ${WINDOW_SOURCES}
                ${WIN32_PLATFORM_SOURCES} ${PROGRAM_RESOURCES})
 target_link_libraries(tallyvane-replay PRIVATE ${WINDOWS_PROGRAM_LIBRARIES} psapi)

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "test_support/real_input.h"
+#include "replay/real_input.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include "history/platform.h"
 #include "history/read_buffer_seam.h"
-#include "test_support/record_source.h"
-#include "test_support/window_recorder.h"
+#include "replay/record_source.h"
+#include "replay/window_recorder.h"
 #include "tools/replay.h"
 #include "window/main_title.h"
 

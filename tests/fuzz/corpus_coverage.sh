@@ -14,7 +14,7 @@ mkdir -p "$build"
 flags=(-std=c++17 -O1 -fno-exceptions -fsanitize=fuzzer -fprofile-instr-generate -fcoverage-mapping -I"$source")
 sources=("$source"/history/{boot_table,boot_cycle,event_time,main_procedure,scan,native_clock}.cpp
          "$source"/savedlog/{binxml,evt_file,evtx_file,record_stream,saved_log_file}.cpp
-         "$source"/test_support/{message_box_recorder,record_source,window_recorder}.cpp
+         "$source"/replay/{message_box_recorder,record_source,window_recorder}.cpp
          "$source"/window/main_title.cpp)
 status=0
 for target in scan_fuzz:history/scan.cpp evt_replay_fuzz:savedlog/evt_file.cpp \

@@ -6,9 +6,9 @@
 #include <utility>
 
 #include "history/boot_history.h"
-#include "test_support/message_box_recorder.h"
+#include "replay/message_box_recorder.h"
+#include "replay/record_source.h"
 #include "savedlog/saved_log.h"
-#include "test_support/record_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -8,9 +8,10 @@
 #include <utility>
 
 #include "history/boot_history.h"
-#include "test_support/message_box_recorder.h"
-#include "test_support/record_source.h"
-#include "test_support/window_recorder.h"
+#include "replay/message_box_recorder.h"
+#include "replay/record_source.h"
+#include "replay/window_recorder.h"
+#include "test_support/record_builder.h"
 
 namespace {
 

@@ -6,7 +6,8 @@
 #include <cstring>
 
 #include "history/boot_history.h"
-#include "test_support/record_source.h"
+#include "replay/record_source.h"
+#include "test_support/record_builder.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 # source tree at ROOT, in folders of different names and depths, and checks
 # that both give the same dist/ files, byte for byte (the zip, the .deb and
 # SHA256SUMS), and that SHA256SUMS names both packages and the tallyvane.exe
-# inside the zip with their checksums.
+# inside the zip with their checksums, and that the zip carries the licence.
 set -euo pipefail
 root=$(cd "$1" && pwd)
 source "$root/tests/tools/require.sh"
@@ -20,7 +20,7 @@ for copy in "${copies[@]}"; do
 done
 
 status=0
-for file in tallyvane-1.0-x86.zip "tallyvane-evt-replay_1.0_$(dpkg --print-architecture).deb" SHA256SUMS; do
+for file in tallyvane-1.0-x86.zip "tallyvane-evt-replay_1.0-1_$(dpkg --print-architecture).deb" SHA256SUMS; do
     if ! cmp "${copies[0]}/dist/$file" "${copies[1]}/dist/$file"; then
         echo "FAIL dist/$file differs between two builds of the same source"
         status=1
@@ -28,6 +28,8 @@ for file in tallyvane-1.0-x86.zip "tallyvane-evt-replay_1.0_$(dpkg --print-archi
 done
 unzip -p "${copies[0]}/dist/tallyvane-1.0-x86.zip" tallyvane.exe >"$work/tallyvane.exe"
 (cd "${copies[0]}/dist" && cp "$work/tallyvane.exe" . && sha256sum -c --strict SHA256SUMS) || status=1
+unzip -p "${copies[0]}/dist/tallyvane-1.0-x86.zip" LICENSE.txt | tr -d '\r' | cmp -s - "$root/LICENSE" ||
+    { echo "FAIL the zip's LICENSE.txt is not LICENSE"; status=1; }
 [ "$(wc -l <"${copies[0]}/dist/SHA256SUMS")" -eq 3 ] || { echo "FAIL SHA256SUMS should name 3 files"; status=1; }
 [ $status -eq 0 ] && echo "the packages are the same from both copies: $(head -2 "${copies[0]}/dist/SHA256SUMS" | paste -sd ' ')"
 exit $status

@@ -15,8 +15,8 @@
 #include <sys/wait.h>
 #endif
 
+#include "replay/record_source.h"
 #include "savedlog/saved_log.h"
-#include "test_support/record_source.h"
 
 #ifndef TALLYVANE_DATA_DIR
 #define TALLYVANE_DATA_DIR "samples"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "replay/record_source.h"
 #include "savedlog/saved_log.h"
-#include "test_support/record_source.h"
 
 #ifndef TALLYVANE_DATA_DIR
 #define TALLYVANE_DATA_DIR "samples"

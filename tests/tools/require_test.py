@@ -29,7 +29,7 @@ MINGW = [("%s-%s" % (prefix, tool), package % machine)
          for tool, package in (("windres", "binutils-mingw-w64-%s"), ("g++-win32", "g++-mingw-w64-%s-win32"),
                                ("g++-posix", "g++-mingw-w64-%s-posix"))]
 LOG_TOOLS = [("hyperfine", "hyperfine"), ("evtexport", "libevt-utils"), ("evtxexport", "libevtx-utils"),
-             ("/usr/bin/time", "time"), ("gcc", "gcc")]
+             ("/usr/bin/time", "time"), ("gcc", "gcc"), ("g++", "g++")]
 
 # (check, its command line from the root, modules made missing, what it needs: [(command or module, package)])
 CASES = [
@@ -56,6 +56,8 @@ CASES = [
     ("the log-reading figures alone", ["benchmarks/report.py", "--logs"], [], LOG_TOOLS),
     ("the reproducible package", [BASH, "tests/package/reproducible.sh", ROOT], [],
      [("git", "git"), ("unzip", "unzip")]),
+    ("the Debian package's check", [BASH, "tests/package/deb_contents.sh", ROOT], [],
+     [("lintian", "lintian"), ("dpkg-shlibdeps", "dpkg-dev"), ("file", "file")]),
     ("the fuzz seeds' coverage", [BASH, "tests/fuzz/corpus_coverage.sh", "/nonexistent/build", ROOT], [],
      [("clang++", "clang"), ("llvm-profdata", "llvm"), ("llvm-cov", "llvm")]),
 ]

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "test_support/message_pump.h"
-#include "test_support/real_input.h"
+#include "replay/message_pump.h"
+#include "replay/real_input.h"
 
 // One boot cycle as the scan would store it; an empty stop means none was seen.
 struct CycleTimes {

@@ -1,4 +1,4 @@
-// The window for native builds and tests: instead of showing the boot cycles
+// The window for evt-replay and the tests: instead of showing the boot cycles
 // it records what the window would show, as text.
 #pragma once
 

@@ -1,7 +1,7 @@
-// ShowMainWindow for native builds and tests.
+// ShowMainWindow for evt-replay and the tests.
 
 #include "history/boot_history.h"
-#include "test_support/window_recorder.h"
+#include "replay/window_recorder.h"
 #include "window/main_title.h"
 
 namespace {

@@ -1,8 +1,8 @@
-// A System event log of our own for native builds and tests: records from
-// memory or from a saved log file (savedlog/), delivered through the
-// event-log seam as the platform does (whole records, newest first, 122 with
-// the size needed for a record that does not fit, 38 at the end), with
-// failures on demand.
+// A System event log of our own for evt-replay, tallyvane-replay.exe and the
+// tests: the records of a saved log file (savedlog/), or of records made by
+// hand (test_support/), delivered through the event-log seam as the platform
+// does (whole records, newest first, 122 with the size needed for a record
+// that does not fit, 38 at the end), with failures on demand.
 #pragma once
 
 #include <chrono>
@@ -36,9 +36,3 @@ struct EventLogTrace {
 // never stops reading ends, and its test fails, instead of hanging.
 void LoadEventLogScript(EventLogScript script);
 const EventLogTrace& EventLogTraceSoFar();
-
-// Appends a record in the EVENTLOGRECORD layout as the next older record.
-// `size` is the whole record's length (at least 56, a multiple of 4); the
-// record's own Length field says `lengthField`, or `size` when that is 0.
-void AppendRecord(EventLogScript* script, uint32_t timeWritten, uint32_t eventId, uint16_t eventType,
-                  uint32_t size = 56, uint32_t lengthField = 0);

@@ -32,9 +32,9 @@
 
 #include "history/win32_startup.h"
 #include "savedlog/saved_log.h"
-#include "test_support/message_pump.h"
-#include "test_support/real_input.h"
-#include "test_support/record_source.h"
+#include "replay/message_pump.h"
+#include "replay/real_input.h"
+#include "replay/record_source.h"
 #include "window/main_window.h"
 
 namespace {

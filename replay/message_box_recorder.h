@@ -1,4 +1,4 @@
-// The failure message box for native builds and tests: "caption: text" on
+// The failure message box for evt-replay and the tests: "caption: text" on
 // stderr, and a record of every box for tests to check.
 #pragma once
 

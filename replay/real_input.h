@@ -1,5 +1,6 @@
 // Real input, as a user gives it: mouse and keyboard events through the
 // window system's input queue (SendInput), not messages sent to a window.
+// tallyvane-replay.exe clicks and closes with it, and so do the tests.
 #pragma once
 
 #include <windows.h>

@@ -1,9 +1,9 @@
-// The failure message box for native builds and tests.
+// The failure message box for evt-replay and the tests.
 
 #include <cstdio>
 
 #include "history/platform.h"
-#include "test_support/message_box_recorder.h"
+#include "replay/message_box_recorder.h"
 
 namespace {
 

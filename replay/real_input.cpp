@@ -1,6 +1,6 @@
 // Real mouse and keyboard input through SendInput.
 
-#include "test_support/real_input.h"
+#include "replay/real_input.h"
 
 #include <iterator>
 #include <vector>

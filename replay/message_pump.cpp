@@ -1,13 +1,13 @@
 // Message dispatch and header clicks shared by the window tests and the
 // replay driver.
 
-#include "test_support/message_pump.h"
+#include "replay/message_pump.h"
 
 #include <commctrl.h>
 
 #include <chrono>
 
-#include "test_support/real_input.h"
+#include "replay/real_input.h"
 #include "window/main_window.h"
 
 bool PumpUntil(HWND window, const std::function<bool(const MSG&)>& done, DWORD milliseconds, double* dispatchMs)

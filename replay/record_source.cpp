@@ -1,11 +1,12 @@
 // The event-log seam served from an EventLogScript: whole records, newest
-// first, as many as fit in the caller's buffer, with scripted failures.
+// first, as many as fit in the caller's buffer, with scripted failures
+// (tallyvane-replay.exe's --open-fails and --read-fails, and the tests').
 
 #include <cstring>
 #include <utility>
 
 #include "history/platform.h"
-#include "test_support/record_source.h"
+#include "replay/record_source.h"
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -14,7 +15,6 @@
 
 namespace {
 
-constexpr uint32_t kRecordSignature = 0x654C664C;  // "LfLe"
 constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorTimeout = 1460;
@@ -32,11 +32,6 @@ bool Fail(uint32_t code)
     lastError = code;
     trace.lastReadEnd = std::chrono::steady_clock::now();
     return false;
-}
-
-void PutU32(uint8_t* at, uint32_t value)
-{
-    std::memcpy(at, &value, sizeof value);
 }
 
 // Brings in the pages under [at, at + size) writable in one call; the copy
@@ -68,26 +63,6 @@ void LoadEventLogScript(EventLogScript newScript)
 const EventLogTrace& EventLogTraceSoFar()
 {
     return trace;
-}
-
-// Lays out one record: Length, "LfLe", record number, both times, the ID and
-// type, and the trailing copy of Length that ends every record.
-void AppendRecord(EventLogScript* target, uint32_t timeWritten, uint32_t eventId, uint16_t eventType,
-                  uint32_t size, uint32_t lengthField)
-{
-    const uint32_t offset = static_cast<uint32_t>(target->bytes.size());
-    target->bytes.resize(offset + size);
-    uint8_t* record = target->bytes.data() + offset;
-    const uint32_t length = lengthField ? lengthField : size;
-    PutU32(record + 0, length);
-    PutU32(record + 4, kRecordSignature);
-    PutU32(record + 8, static_cast<uint32_t>(target->newestFirst.size()) + 1);
-    PutU32(record + 12, timeWritten - 60);  // generated a minute before it was written
-    PutU32(record + 16, timeWritten);
-    PutU32(record + 20, eventId);
-    std::memcpy(record + 24, &eventType, sizeof eventType);
-    PutU32(record + size - 4, length);
-    target->newestFirst.push_back({target->imageSize + offset, size});
 }
 
 EventLogHandle PlatformOpenEventLog(const char* sourceName)
