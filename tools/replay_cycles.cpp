@@ -141,9 +141,10 @@ bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
     file->path = path;
     file->title = MainWindowTitle(bootEventCount);
     file->host = facts.host;
-    if (!facts.systemRecords)
-        file->notes += std::string("evt-replay: ") + path + ": holds no System log records" +
-                       (facts.holds.empty() ? "" : " (its newest record is of " + facts.holds + ")") + "\n";
+    // A log of no records at all (cleared, or never written) shows as much in its title.
+    if (!facts.systemRecords && !facts.holds.empty())
+        file->notes += std::string("evt-replay: ") + path + ": holds no System log records; its newest record is of " +
+                       facts.holds + "\n";
     return true;
 }
 
