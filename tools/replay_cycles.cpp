@@ -64,6 +64,17 @@ std::vector<ReplayCycle> TableCycles(int64_t offset)
     return cycles;
 }
 
+// A text a log holds, fit for a line on a terminal: its control characters
+// become '?', so that a made log cannot drive the terminal it is read on.
+std::string Printable(std::string text)
+{
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    }
+    return text;
+}
+
 // Takes from the log what the outputs say of it, and with --zone=log makes
 // the zone it states the one in force, adding a line to file->notes when
 // that is only a fixed offset, or when TZ stands in for a zone not stated.
@@ -75,7 +86,7 @@ void UseFileZone(const char* path, const LogFacts& facts, ReplayFile* file)
         bool fixed = false;
         const std::string zone = StatedZone(facts.zoneText, &fixed);
         UseZone(zone.empty() ? zoneChoice.startTz : zone.c_str());
-        const std::string stated = "the log states \"" + facts.zoneText + "\"";
+        const std::string stated = "the log states \"" + Printable(facts.zoneText) + "\"";
         std::string note;
         if (fixed)
             note = stated + ", a zone CLDR does not name: times at its fixed offset, " + zone + ", summer time unknown";
@@ -144,7 +155,7 @@ bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
     // A log of no records at all (cleared, or never written) shows as much in its title.
     if (!facts.systemRecords && !facts.holds.empty())
         file->notes += std::string("evt-replay: ") + path + ": holds no System log records; its newest record is of " +
-                       facts.holds + "\n";
+                       Printable(facts.holds) + "\n";
     return true;
 }
 
