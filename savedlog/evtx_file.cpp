@@ -61,6 +61,10 @@ constexpr uint32_t kOutStringsAt = 60;  // where the (absent) strings and data w
 constexpr uint32_t kOutIdHighAt = 32;   // ClosingRecordNumber: the id's high half while sorting, then 0
 constexpr uint32_t kOutIndexAt = 40;    // UserSidLength: the file position while sorting, then 0
 
+// Records whose texts the log's facts take.
+constexpr uint16_t kBootEventId = 6009;    // the event log service started: names the machine
+constexpr uint16_t kUptimeEventId = 6013;  // the service's daily uptime record: names the zone
+
 constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull;
 constexpr uint64_t kAuditSuccess = 0x0020000000000000ull;
 constexpr uint64_t kAuditFailure = 0x0010000000000000ull;
@@ -199,6 +203,64 @@ uint32_t RecordFrame(const EvtxChunk& chunk, uint32_t at)
     return size;
 }
 
+// What the records read so far say of where the log comes from, carried
+// from one chunk to the next: the identifiers of the newest record, of the
+// newest boot record and of the newest uptime record taken, newest as the
+// records are delivered: by identifier, and of equal ones the later in the file.
+struct FactsWalk {
+    LogFacts* facts;  // null: not wanted
+    bool anyTaken = false, bootTaken = false, uptimeTaken = false;
+    uint64_t newestId = 0, bootId = 0, uptimeId = 0;
+};
+
+// A record of one chunk, where its binary XML lies.
+struct Taken {
+    bool seen = false;
+    uint64_t id = 0;
+    uint32_t xmlAt = 0, xmlEnd = 0;
+};
+
+// Keeps the record `id` at `at` (`size` bytes) in *newest unless the one
+// kept is newer: it lies later in the file, so an equal identifier makes it the newer.
+void KeepNewer(Taken* newest, uint64_t id, uint32_t at, uint32_t size)
+{
+    if (!newest->seen || id >= newest->id)
+        *newest = {true, id, at + kRecordHeaderSize, at + size - 4};
+}
+
+// Whether the chunk's newest record of a kind, `taken`, is newer than the
+// newest of that kind in the chunks read before (*seen, *id); when it is,
+// it becomes that.
+bool NewerThanBefore(const Taken& taken, bool* seen, uint64_t* id)
+{
+    if (!taken.seen || (*seen && taken.id < *id))
+        return false;
+    *seen = true;
+    *id = taken.id;
+    return true;
+}
+
+// Takes into walk->facts the texts of the chunk's newest records of each
+// kind, where they are newer than those of the chunks before.
+void NoteChunkFacts(const EvtxChunk& chunk, const Taken& newest, const Taken& boot, const Taken& uptime,
+                    FactsWalk* walk)
+{
+    LogFacts* facts = walk->facts;
+    if (NewerThanBefore(boot, &walk->bootTaken, &walk->bootId))
+        facts->host = ReadEventText(chunk, boot.xmlAt, boot.xmlEnd, kComputer);
+    if (NewerThanBefore(uptime, &walk->uptimeTaken, &walk->uptimeId)) {
+        facts->zoneText = ReadEventText(chunk, uptime.xmlAt, uptime.xmlEnd, kLastData);
+        if (!IsZoneText(facts->zoneText))
+            facts->zoneText.clear();  // an uptime record that states no zone
+    }
+    if (NewerThanBefore(newest, &walk->anyTaken, &walk->newestId)) {
+        if (!walk->bootTaken)
+            facts->host = ReadEventText(chunk, newest.xmlAt, newest.xmlEnd, kComputer);
+        if (!facts->systemRecords)
+            facts->holds = ReadEventText(chunk, newest.xmlAt, newest.xmlEnd, kChannel);
+    }
+}
+
 // Records lost to a stretch of damage in a chunk without a sound header,
 // found again at a record numbered `id`: those numbered in between, when
 // the numbers say, and at least the one the damage began with.
@@ -210,7 +272,8 @@ uint32_t LostInStretch(bool anyTaken, uint64_t newest, uint64_t id)
 
 // Appends the sound records of the chunk at `base` (`available` bytes of it
 // in the file) to `out` and counts the damage in *skipped; *ordered stays
-// true while identifiers never fall, *previousId being the latest.
+// true while identifiers never fall, *previousId being the latest. What the
+// records taken say of the log goes to *facts.
 //
 // With a sound header a record must lie before the free-space offset, as the
 // records were packed, and carry an identifier in the header's range:
@@ -222,7 +285,7 @@ uint32_t LostInStretch(bool anyTaken, uint64_t newest, uint64_t id)
 // rise above the one before, and where one falls back the rest of the slot
 // is an earlier pass, and the walk ends.
 void ReadChunk(const uint8_t* base, uint32_t available, std::vector<uint8_t>* out, SkippedParts* skipped,
-               uint64_t* previousId, bool* ordered)
+               uint64_t* previousId, bool* ordered, FactsWalk* facts)
 {
     const bool headed = HeaderIsSound(base, available);
     if (!headed) {
@@ -242,6 +305,7 @@ void ReadChunk(const uint8_t* base, uint32_t available, std::vector<uint8_t>* ou
     bool searching = false;
     bool exhausted = false;
     EventFields fields;
+    Taken newestTaken, bootTaken, uptimeTaken;
     uint32_t at = kChunkHeaderSize;
     while (at < chunk.end) {
         const uint32_t size = RecordFrame(chunk, at);
@@ -272,6 +336,18 @@ void ReadChunk(const uint8_t* base, uint32_t available, std::vector<uint8_t>* ou
         searching = false;
         recovered += !headed || stretches > 0;
         AppendRecord(out, id, GetU64(base + at + kRecordWrittenAt), fields);
+        if (facts->facts) {
+            const uint64_t eventId = fields.found[kEventId] ? fields.values[kEventId] & 0xFFFF : 0;
+            KeepNewer(&newestTaken, id, at, size);
+            if (eventId == kBootEventId)
+                KeepNewer(&bootTaken, id, at, size);
+            if (eventId == kUptimeEventId)
+                KeepNewer(&uptimeTaken, id, at, size);
+            if (fields.systemChannel && !facts->facts->systemRecords) {
+                facts->facts->systemRecords = true;
+                facts->facts->holds.clear();
+            }
+        }
         *ordered = *ordered && id >= *previousId;
         *previousId = id;
         newest = id;
@@ -290,6 +366,8 @@ void ReadChunk(const uint8_t* base, uint32_t available, std::vector<uint8_t>* ou
     }
     skipped->records += std::min(lost, kMaxRecordsPerChunk);
     skipped->recovered += recovered;
+    if (facts->facts)
+        NoteChunkFacts(chunk, newestTaken, bootTaken, uptimeTaken, facts);
 }
 
 // A synthesized record, as one block the sort can move.
@@ -334,7 +412,6 @@ void OrderNewestFirst(OutRecord* records, size_t count, bool ordered)
 bool ParseEvtxImage(const uint8_t* data, size_t size, RecordStream* stream, SkippedParts* skipped,
                     std::string* error, LogFacts* facts)
 {
-    (void)facts;  // filled as the readers learn to
     if (size < kFileHeaderFields)
         return FailWithReason(error, "file is %u bytes, too short for an .evtx header", static_cast<unsigned>(size));
     if (std::memcmp(data, kFileSignature, sizeof kFileSignature) != 0)
@@ -359,8 +436,11 @@ bool ParseEvtxImage(const uint8_t* data, size_t size, RecordStream* stream, Skip
     std::vector<uint8_t> bytes = RecordBlock(expected * kOutSize);
     uint64_t previousId = 0;
     bool ordered = true;
+    if (facts)
+        *facts = LogFacts{};
+    FactsWalk factsWalk{facts};
     for (size_t i = 0; i < slots; ++i)
-        ReadChunk(data + slotAt(i), slotBytes(i), &bytes, skipped, &previousId, &ordered);
+        ReadChunk(data + slotAt(i), slotBytes(i), &bytes, skipped, &previousId, &ordered, &factsWalk);
 
     const size_t count = bytes.size() / kOutSize;
     OrderNewestFirst(reinterpret_cast<OutRecord*>(bytes.data()), count, ordered);
