@@ -267,6 +267,10 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
     if (GetU32(data + 8) != 1 || GetU32(data + 12) != 1)
         return FailWithReason(error, "unsupported version %u.%u", GetU32(data + 8), GetU32(data + 12));
 
+    // Facts not wanted are found all the same, as the .evtx reader does.
+    LogFacts unwanted;
+    if (!facts)
+        facts = &unwanted;
     const Ring ring = {data, static_cast<uint32_t>(size)};
     if (ring.size - kHeaderSize < kEofSize)
         return FailWithReason(error, "file is %u bytes, too short for the end-of-log record", ring.size);
@@ -290,6 +294,9 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
     // The facts' records, as indices into spans; none while -1.
     ptrdiff_t bootAt = -1, uptimeAt = -1;
     bool systemRecords = false;
+    const auto recordAt = [&](uint32_t offset) {
+        return offset < ring.size ? data + offset : wrapped.data() + (offset - ring.size);
+    };
 
     uint32_t pos = extent.begin;
     uint32_t left = extent.length;
@@ -341,13 +348,11 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
             next = RingAppend(ring, pos, length, &wrapped);
         }
         spans.push_back({offset, length});
-        if (facts) {
-            const uint8_t* record = offset < ring.size ? data + offset : wrapped.data() + (offset - ring.size);
-            const uint16_t eventId = static_cast<uint16_t>(GetU32(record + kEventIdAt));
-            bootAt = eventId == kBootEventId ? static_cast<ptrdiff_t>(spans.size() - 1) : bootAt;
-            uptimeAt = eventId == kUptimeEventId ? static_cast<ptrdiff_t>(spans.size() - 1) : uptimeAt;
-            systemRecords = systemRecords || OfSystemSource(record);
-        }
+        const uint8_t* record = recordAt(offset);
+        const uint16_t eventId = static_cast<uint16_t>(GetU32(record + kEventIdAt));
+        bootAt = eventId == kBootEventId ? static_cast<ptrdiff_t>(spans.size() - 1) : bootAt;
+        uptimeAt = eventId == kUptimeEventId ? static_cast<ptrdiff_t>(spans.size() - 1) : uptimeAt;
+        systemRecords = systemRecords || OfSystemSource(record);
         newest = number;
         left -= length;
         pos = next;
@@ -357,16 +362,9 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
     if (!extent.known)
         ++damage.records;  // the end of the log, and what its last write held
 
-    if (facts) {
-        const auto recordOf = [&](ptrdiff_t i) -> const uint8_t* {
-            if (i < 0)
-                return nullptr;
-            const uint32_t offset = spans[i].offset;
-            return offset < ring.size ? data + offset : wrapped.data() + (offset - ring.size);
-        };
-        FillFacts(recordOf(static_cast<ptrdiff_t>(spans.size()) - 1), recordOf(bootAt), recordOf(uptimeAt),
-                  systemRecords, facts);
-    }
+    const auto recordOf = [&](ptrdiff_t i) { return i < 0 ? nullptr : recordAt(spans[i].offset); };
+    FillFacts(recordOf(static_cast<ptrdiff_t>(spans.size()) - 1), recordOf(bootAt), recordOf(uptimeAt),
+              systemRecords, facts);
     std::reverse(spans.begin(), spans.end());
     stream->bytes.swap(wrapped);
     stream->newestFirst.swap(spans);

@@ -208,7 +208,7 @@ uint32_t RecordFrame(const EvtxChunk& chunk, uint32_t at)
 // newest boot record and of the newest uptime record taken, newest as the
 // records are delivered: by identifier, and of equal ones the later in the file.
 struct FactsWalk {
-    LogFacts* facts;  // null: not wanted
+    LogFacts* facts;
     bool anyTaken = false, bootTaken = false, uptimeTaken = false;
     uint64_t newestId = 0, bootId = 0, uptimeId = 0;
 };
@@ -336,17 +336,15 @@ void ReadChunk(const uint8_t* base, uint32_t available, std::vector<uint8_t>* ou
         searching = false;
         recovered += !headed || stretches > 0;
         AppendRecord(out, id, GetU64(base + at + kRecordWrittenAt), fields);
-        if (facts->facts) {
-            const uint64_t eventId = fields.found[kEventId] ? fields.values[kEventId] & 0xFFFF : 0;
-            KeepNewer(&newestTaken, id, at, size);
-            if (eventId == kBootEventId)
-                KeepNewer(&bootTaken, id, at, size);
-            if (eventId == kUptimeEventId)
-                KeepNewer(&uptimeTaken, id, at, size);
-            if (fields.systemChannel && !facts->facts->systemRecords) {
-                facts->facts->systemRecords = true;
-                facts->facts->holds.clear();
-            }
+        const uint64_t eventId = fields.found[kEventId] ? fields.values[kEventId] & 0xFFFF : 0;
+        KeepNewer(&newestTaken, id, at, size);
+        if (eventId == kBootEventId)
+            KeepNewer(&bootTaken, id, at, size);
+        if (eventId == kUptimeEventId)
+            KeepNewer(&uptimeTaken, id, at, size);
+        if (fields.systemChannel && !facts->facts->systemRecords) {
+            facts->facts->systemRecords = true;
+            facts->facts->holds.clear();
         }
         *ordered = *ordered && id >= *previousId;
         *previousId = id;
@@ -366,8 +364,7 @@ void ReadChunk(const uint8_t* base, uint32_t available, std::vector<uint8_t>* ou
     }
     skipped->records += std::min(lost, kMaxRecordsPerChunk);
     skipped->recovered += recovered;
-    if (facts->facts)
-        NoteChunkFacts(chunk, newestTaken, bootTaken, uptimeTaken, facts);
+    NoteChunkFacts(chunk, newestTaken, bootTaken, uptimeTaken, facts);
 }
 
 // A synthesized record, as one block the sort can move.
@@ -436,9 +433,11 @@ bool ParseEvtxImage(const uint8_t* data, size_t size, RecordStream* stream, Skip
     std::vector<uint8_t> bytes = RecordBlock(expected * kOutSize);
     uint64_t previousId = 0;
     bool ordered = true;
-    if (facts)
-        *facts = LogFacts{};
-    FactsWalk factsWalk{facts};
+    // Facts not wanted are found all the same: they cost little, and a walk
+    // that always finds them is the walk that is tested.
+    LogFacts unwanted;
+    FactsWalk factsWalk{facts ? facts : &unwanted};
+    *factsWalk.facts = LogFacts{};
     for (size_t i = 0; i < slots; ++i)
         ReadChunk(data + slotAt(i), slotBytes(i), &bytes, skipped, &previousId, &ordered, &factsWalk);
 
