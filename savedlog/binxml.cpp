@@ -66,11 +66,12 @@ struct Source {
 // or through a value each record gives.
 enum ChannelKind : uint8_t { kChannelOther, kChannelSystem, kChannelFromValue };
 
-// A template definition reduced to what the records that use it need.
+// A template definition reduced to what the records that use it need. What
+// every record reads comes first, so that it fills as few cache lines as can be.
 struct Plan {
-    Source items[kSlotCount];
     bool sound;
     ChannelKind channel;
+    Source items[kSlotCount];
 };
 
 // Where in the document an element sits, as far as the items and texts care.
@@ -565,10 +566,32 @@ bool WalkDocument(Walk* walk, uint32_t* at, uint32_t end)
     }
 }
 
+// Makes in *plan the plan of the definition at chunk offset `definition`;
+// its `sound` is false when the definition does not lie whole in the
+// readable chunk or its binary XML is unsound. Once per definition and
+// chunk: kept out of line, so that the lookup before it stays small.
+__attribute__((noinline)) void MakePlan(const EvtxChunk& chunk, uint32_t definition, Plan* plan)
+{
+    *plan = Plan{};
+    plan->sound = false;
+    if (definition < kEvtxFirstRecordAt || definition > chunk.end || !Has(definition, chunk.end, kDefinitionHeaderSize))
+        return;
+    uint32_t at = definition + kDefinitionHeaderSize;
+    const uint32_t dataSize = GetU32(chunk.base + definition + 20);
+    if (!Has(at, chunk.end, dataSize))
+        return;
+    definitionBytesWalked += dataSize;
+    Walk walk{&chunk, true, plan->items, 0};
+    plan->sound = WalkDocument(&walk, &at, at + dataSize);
+    const Source& channel = plan->items[kTextSlot + kChannel];
+    plan->channel = channel.kind == kFromValue ? kChannelFromValue
+                    : LiteralIs(chunk, channel, kSystemChannel) ? kChannelSystem
+                                                                 : kChannelOther;
+}
+
 // The plan of the definition at chunk offset `definition`, made on first use
-// in the chunk; its `sound` is false when the definition does not lie whole
-// in the readable chunk or its binary XML is unsound.
-const Plan& PlanAt(const EvtxChunk& chunk, uint32_t definition)
+// in the chunk. Every record looks one up: inline.
+__attribute__((always_inline)) inline const Plan& PlanAt(const EvtxChunk& chunk, uint32_t definition)
 {
     const uint32_t home = (definition * 2654435761u) >> 21;  // Fibonacci hashing into kPlanSlots
     uint32_t slot = home;
@@ -585,21 +608,7 @@ const Plan& PlanAt(const EvtxChunk& chunk, uint32_t definition)
     }
     planSlots[slot] = {planGeneration, definition, planCount};
     Plan& plan = plans[planCount++];
-    plan = Plan{};
-    plan.sound = false;
-    if (definition < kEvtxFirstRecordAt || definition > chunk.end || !Has(definition, chunk.end, kDefinitionHeaderSize))
-        return plan;
-    uint32_t at = definition + kDefinitionHeaderSize;
-    const uint32_t dataSize = GetU32(chunk.base + definition + 20);
-    if (!Has(at, chunk.end, dataSize))
-        return plan;
-    definitionBytesWalked += dataSize;
-    Walk walk{&chunk, true, plan.items, 0};
-    plan.sound = WalkDocument(&walk, &at, at + dataSize);
-    const Source& channel = plan.items[kTextSlot + kChannel];
-    plan.channel = channel.kind == kFromValue ? kChannelFromValue
-                   : LiteralIs(chunk, channel, kSystemChannel) ? kChannelSystem
-                                                                : kChannelOther;
+    MakePlan(chunk, definition, &plan);
     return plan;
 }
 
@@ -637,6 +646,17 @@ std::string ValueText(const Value& value)
     while (first > 0 && GetU16(value.bytes + 2 * (first - 1)) != 0)
         --first;
     return Utf8FromUtf16(value.bytes + 2 * first, count - first);
+}
+
+// Whether a String value spells `ascii`, with or without a NUL after it.
+bool ValueIs(const Value& value, std::string_view ascii)
+{
+    if (value.type != kTypeString)
+        return false;
+    uint16_t count = static_cast<uint16_t>(value.size / 2);
+    if (count == ascii.size() + 1 && GetU16(value.bytes + 2 * ascii.size()) == 0)
+        --count;
+    return NameIs(value.bytes, count, ascii);
 }
 
 // The text in [at, end), a template instance's or written out, that
@@ -710,6 +730,9 @@ bool ReadEventFields(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventFie
     const Plan& plan = PlanAt(chunk, definition);
     if (!plan.sound)
         return false;
+    fields->systemChannel = plan.channel == kChannelSystem ||
+                            (plan.channel == kChannelFromValue &&
+                             ValueIs(ValueOf(chunk, valueCount, plan.items[kTextSlot + kChannel].index), kSystemChannel));
     const uint32_t count = GetU32(base + valueCount);
     const uint8_t* descriptors = base + valueCount + 4;
     const uint8_t* values = descriptors + 4 * count;
@@ -727,9 +750,6 @@ bool ReadEventFields(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventFie
                                DecodeValue(i, values + offset, GetU16(descriptor), descriptor[2], &fields->values[i]);
         }
     }
-    fields->systemChannel = plan.channel == kChannelSystem;
-    if (plan.channel == kChannelFromValue)
-        fields->systemChannel = ValueText(ValueOf(chunk, valueCount, plan.items[kTextSlot + kChannel].index)) == kSystemChannel;
     return true;
 }
 

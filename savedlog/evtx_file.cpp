@@ -213,19 +213,24 @@ struct FactsWalk {
     uint64_t newestId = 0, bootId = 0, uptimeId = 0;
 };
 
-// A record of one chunk, where its binary XML lies.
+// A record of one chunk, where it lies; none while its size is 0.
 struct Taken {
-    bool seen = false;
     uint64_t id = 0;
-    uint32_t xmlAt = 0, xmlEnd = 0;
+    uint32_t at = 0, size = 0;
 };
 
 // Keeps the record `id` at `at` (`size` bytes) in *newest unless the one
 // kept is newer: it lies later in the file, so an equal identifier makes it the newer.
 void KeepNewer(Taken* newest, uint64_t id, uint32_t at, uint32_t size)
 {
-    if (!newest->seen || id >= newest->id)
-        *newest = {true, id, at + kRecordHeaderSize, at + size - 4};
+    if (id >= newest->id)
+        *newest = {id, at, size};
+}
+
+// The text `which` of the record `taken` of `chunk`.
+std::string TakenText(const EvtxChunk& chunk, const Taken& taken, EventText which)
+{
+    return ReadEventText(chunk, taken.at + kRecordHeaderSize, taken.at + taken.size - 4, which);
 }
 
 // Whether the chunk's newest record of a kind, `taken`, is newer than the
@@ -233,7 +238,7 @@ void KeepNewer(Taken* newest, uint64_t id, uint32_t at, uint32_t size)
 // it becomes that.
 bool NewerThanBefore(const Taken& taken, bool* seen, uint64_t* id)
 {
-    if (!taken.seen || (*seen && taken.id < *id))
+    if (taken.size == 0 || (*seen && taken.id < *id))
         return false;
     *seen = true;
     *id = taken.id;
@@ -247,17 +252,17 @@ void NoteChunkFacts(const EvtxChunk& chunk, const Taken& newest, const Taken& bo
 {
     LogFacts* facts = walk->facts;
     if (NewerThanBefore(boot, &walk->bootTaken, &walk->bootId))
-        facts->host = ReadEventText(chunk, boot.xmlAt, boot.xmlEnd, kComputer);
+        facts->host = TakenText(chunk, boot, kComputer);
     if (NewerThanBefore(uptime, &walk->uptimeTaken, &walk->uptimeId)) {
-        facts->zoneText = ReadEventText(chunk, uptime.xmlAt, uptime.xmlEnd, kLastData);
+        facts->zoneText = TakenText(chunk, uptime, kLastData);
         if (!IsZoneText(facts->zoneText))
             facts->zoneText.clear();  // an uptime record that states no zone
     }
     if (NewerThanBefore(newest, &walk->anyTaken, &walk->newestId)) {
         if (!walk->bootTaken)
-            facts->host = ReadEventText(chunk, newest.xmlAt, newest.xmlEnd, kComputer);
+            facts->host = TakenText(chunk, newest, kComputer);
         if (!facts->systemRecords)
-            facts->holds = ReadEventText(chunk, newest.xmlAt, newest.xmlEnd, kChannel);
+            facts->holds = TakenText(chunk, newest, kChannel);
     }
 }
 

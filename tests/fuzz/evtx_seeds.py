@@ -473,9 +473,12 @@ def facts_chunks():
             uptime_body(channel=sub(6), more=[(0x04, b"\x01")], event_id=4625),
             uptime_body(channel=sub(9), event_id=4625),
             uptime_body(channel=sub(6), more=[(0x01, b"")], event_id=4625),
+            uptime_body(channel=sub(6), more=[text("Systems")], event_id=4625),
+            uptime_body(channel=sub(6), more=[text("System\0")], event_id=4625),
             uptime_body(channel=None, computer=sub(7), more=[text("System"), text("PC-8\0")], event_id=6009),
             uptime_body(channel=sub(6), computer=sub(7), more=[text("System"), (0x81, "A\0PC-7\0".encode("utf-16le"))],
                         event_id=6009)]),
+        "facts-empty-computer.evtx": built_chunk([uptime_body(computer=sub(6), more=[(0x01, b"")], event_id=6009)]),
         "facts-other-log.evtx": built_chunk([uptime_body(channel=sub(6), more=[text("Security")], event_id=4624)]),
     }
 
