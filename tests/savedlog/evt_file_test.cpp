@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -435,10 +436,8 @@ TEST(EvtFileSynthetic, SaysWhereTheLogComesFrom)
         std::string error;
         LogFacts facts;
         ASSERT_TRUE(ParseEvtImage(log.image.data(), log.image.size(), &script, &skipped, &error, &facts)) << c.name;
-        EXPECT_EQ(facts.host, c.facts.host) << c.name;
-        EXPECT_EQ(facts.zoneText, c.facts.zoneText) << c.name;
-        EXPECT_EQ(facts.systemRecords, c.facts.systemRecords) << c.name;
-        EXPECT_EQ(facts.holds, c.facts.holds) << c.name;
+        EXPECT_EQ(std::tie(facts.host, facts.zoneText, facts.systemRecords, facts.holds),
+                  std::tie(c.facts.host, c.facts.zoneText, c.facts.systemRecords, c.facts.holds)) << c.name;
     }
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -194,10 +195,8 @@ TEST(EvtxFileReal, GivesTheWorkedExampleAndExactlyTheEightBootMarkers)
         std::string error;
         LogFacts facts;
         ASSERT_TRUE(ParseEvtxImage(image.data(), image.size(), &stream, &skipped, &error, &facts));
-        EXPECT_EQ(facts.host, want.host);
-        EXPECT_EQ(facts.zoneText, want.zoneText);
-        EXPECT_EQ(facts.systemRecords, want.systemRecords);
-        EXPECT_EQ(facts.holds, want.holds);
+        EXPECT_EQ(std::tie(facts.host, facts.zoneText, facts.systemRecords, facts.holds),
+                  std::tie(want.host, want.zoneText, want.systemRecords, want.holds));
     }
 }
 
@@ -659,10 +658,8 @@ TEST(EvtxFileWrittenOut, GivesTheFieldsOfItsTemplatedTwin)
         ASSERT_TRUE(parsed.ok) << c.name;
         EXPECT_EQ(parsed.skipped.records, c.lost) << c.name;
         EXPECT_EQ(RowOf(Rows(parsed.stream), 3), c.expected) << c.name;
-        EXPECT_EQ(facts.host, c.facts.host) << c.name;
-        EXPECT_EQ(facts.zoneText, c.facts.zoneText) << c.name;
-        EXPECT_EQ(facts.systemRecords, c.facts.systemRecords) << c.name;
-        EXPECT_EQ(facts.holds, c.facts.holds) << c.name;
+        EXPECT_EQ(std::tie(facts.host, facts.zoneText, facts.systemRecords, facts.holds),
+                  std::tie(c.facts.host, c.facts.zoneText, c.facts.systemRecords, c.facts.holds)) << c.name;
     }
 }
 
