@@ -31,7 +31,8 @@ constexpr uint32_t kStringOffsetAt = 36;
 constexpr uint32_t kSourceNameAt = kMinRecordSize;  // then the computer's name, each ending in a NUL
 constexpr uint16_t kBootEventId = 6009;    // the event log service started: names the machine
 constexpr uint16_t kUptimeEventId = 6013;  // the service's uptime record
-constexpr std::string_view kSystemSource = "EventLog";  // the source of the System log's own records
+constexpr std::string_view kSystemSource = "EventLog";
+static_assert((kBootEventId | kUptimeEventId) == kUptimeEventId, "a boot record's ID is the uptime record's less bits");  // the source of the System log's own records
 
 // The file as a ring: record bytes live in [kHeaderSize, size) and a run that
 // reaches `size` goes on at kHeaderSize.
@@ -191,14 +192,17 @@ void FillFacts(const uint8_t* newest, const uint8_t* boot, const uint8_t* uptime
     }
 }
 
-// Whether the record at `record` is of the System log's own source.
+// Whether the record at `record` is of the System log's own source: its
+// source's name, NUL and all, compared where it lies, as most names differ
+// at their first unit.
 bool OfSystemSource(const uint8_t* record)
 {
-    uint32_t begin, count;
-    if (!NthString(record, GetU32(record), kSourceNameAt, 0, &begin, &count) || count != kSystemSource.size())
+    constexpr uint32_t kUnits = static_cast<uint32_t>(kSystemSource.size()) + 1;
+    if (GetU32(record) < kSourceNameAt + 2 * kUnits + 4)  // the name, and the trailing length after it
         return false;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (GetU16(record + begin + 2 * i) != static_cast<uint8_t>(kSystemSource[i]))
+    for (uint32_t i = 0; i < kUnits; ++i) {
+        const uint16_t want = i < kSystemSource.size() ? static_cast<uint8_t>(kSystemSource[i]) : 0;
+        if (GetU16(record + kSourceNameAt + 2 * i) != want)
             return false;
     }
     return true;
@@ -348,11 +352,15 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
             next = RingAppend(ring, pos, length, &wrapped);
         }
         spans.push_back({offset, length});
-        const uint8_t* record = recordAt(offset);
-        const uint16_t eventId = static_cast<uint16_t>(GetU32(record + kEventIdAt));
-        bootAt = eventId == kBootEventId ? static_cast<ptrdiff_t>(spans.size() - 1) : bootAt;
-        uptimeAt = eventId == kUptimeEventId ? static_cast<ptrdiff_t>(spans.size() - 1) : uptimeAt;
-        systemRecords = systemRecords || OfSystemSource(record);
+        // The fixed part lies whole at pos, a split record's too; one test
+        // passes over every record that is neither of the two kinds.
+        const uint16_t eventId = GetU16(data + pos + kEventIdAt);
+        if ((eventId | kUptimeEventId) == kUptimeEventId) {
+            bootAt = eventId == kBootEventId ? static_cast<ptrdiff_t>(spans.size() - 1) : bootAt;
+            uptimeAt = eventId == kUptimeEventId ? static_cast<ptrdiff_t>(spans.size() - 1) : uptimeAt;
+        }
+        if (!systemRecords)
+            systemRecords = OfSystemSource(recordAt(offset));
         newest = number;
         left -= length;
         pos = next;
