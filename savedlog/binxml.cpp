@@ -1,6 +1,6 @@
 // The binary XML walk: names, values and their texts, template instances,
 // and the definitions they use, each reduced once per chunk to a plan of
-// where the items sit.
+// where the items and the texts sit.
 
 #include <array>
 #include <cstring>
@@ -41,25 +41,44 @@ constexpr uint8_t kFragmentHeader = 0x0F;
 constexpr uint8_t kTypeNull = 0x00;
 constexpr uint8_t kTypeString = 0x01;
 constexpr uint8_t kTypeSystemTime = 0x12;
+constexpr uint8_t kTypeBinXml = 0x21;
+constexpr uint8_t kTypeStringArray = 0x81;
+
+// What a walk looks for: the items, then the texts, then the substitution
+// in Event's own content, where a record keeps its EventData as a nested
+// binary XML value.
+constexpr int kTextSlot = kItemCount;
+constexpr int kPayloadSlot = kTextSlot + kTextCount;
+constexpr int kSlotCount = kPayloadSlot + 1;
+constexpr int kMostNesting = 1;  // EventData one binary XML value down is as deep as it is looked for
 
 // Where a template definition puts an item: nowhere, in a substitution
 // value of the instance, or in text of its own.
 enum SourceKind : uint8_t { kAbsent, kFromValue, kLiteral };
+// A text's literal is where its UTF-16 units lie: chunk offset << 32 | count.
 struct Source {
     SourceKind kind;
     uint16_t index;    // kFromValue: the value's index
     uint64_t literal;  // kLiteral: the value, a FILETIME for kSystemTime
 };
 
-// A template definition reduced to what the records that use it need.
+// How a definition names the channel: as text that says "System" or not,
+// or through a value each record gives.
+enum ChannelKind : uint8_t { kChannelOther, kChannelSystem, kChannelFromValue };
+
+// A template definition reduced to what the records that use it need. What
+// every record reads comes first, so that it fills as few cache lines as can be.
 struct Plan {
-    Source items[kItemCount];
     bool sound;
+    ChannelKind channel;
+    Source items[kSlotCount];
 };
 
-// Where in the document an element sits, as far as the items care.
+// Where in the document an element sits, as far as the items and texts care.
 enum Role : uint8_t { kOutside, kDocument, kEvent, kSystem, kEventIdElement, kLevelElement, kKeywordsElement,
-                      kTimeCreatedElement };
+                      kTimeCreatedElement, kChannelElement, kComputerElement, kEventDataElement, kDataElement };
+
+constexpr std::string_view kSystemChannel = "System";
 
 // One walk over binary XML: inside a template definition element starts carry
 // a dependency id and substitutions are allowed; found items go to `items`.
@@ -260,14 +279,28 @@ bool NameIs(const uint8_t* units, uint16_t count, std::string_view ascii)
     return true;
 }
 
+// Whether the text a kLiteral source locates spells `ascii`.
+bool LiteralIs(const EvtxChunk& chunk, const Source& source, std::string_view ascii)
+{
+    return source.kind == kLiteral &&
+           NameIs(chunk.base + (source.literal >> 32), static_cast<uint16_t>(source.literal), ascii);
+}
+
 // Which element a child named `units` of an element in role `parent` is.
 Role ChildRole(Role parent, const uint8_t* units, uint16_t count)
 {
     switch (parent) {
     case kDocument:
+        // EventData heads the binary XML value that holds it.
+        if (NameIs(units, count, "EventData"))
+            return kEventDataElement;
         return NameIs(units, count, "Event") ? kEvent : kOutside;
     case kEvent:
+        if (NameIs(units, count, "EventData"))
+            return kEventDataElement;
         return NameIs(units, count, "System") ? kSystem : kOutside;
+    case kEventDataElement:
+        return NameIs(units, count, "Data") ? kDataElement : kOutside;
     case kSystem:
         if (NameIs(units, count, "EventID"))
             return kEventIdElement;
@@ -277,6 +310,10 @@ Role ChildRole(Role parent, const uint8_t* units, uint16_t count)
             return kKeywordsElement;
         if (NameIs(units, count, "TimeCreated"))
             return kTimeCreatedElement;
+        if (NameIs(units, count, "Channel"))
+            return kChannelElement;
+        if (NameIs(units, count, "Computer"))
+            return kComputerElement;
         return kOutside;
     default:
         return kOutside;
@@ -293,7 +330,7 @@ int AttributeItem(Role role, const uint8_t* units, uint16_t count)
     return -1;
 }
 
-// The item that the text content of an element in `role` gives.
+// The slot that the content of an element in `role` fills.
 int ContentItem(Role role)
 {
     switch (role) {
@@ -303,6 +340,14 @@ int ContentItem(Role role)
         return kLevel;
     case kKeywordsElement:
         return kKeywords;
+    case kChannelElement:
+        return kTextSlot + kChannel;
+    case kComputerElement:
+        return kTextSlot + kComputer;
+    case kDataElement:
+        return kTextSlot + kLastData;
+    case kEvent:
+        return kPayloadSlot;
     default:
         return -1;
     }
@@ -385,7 +430,9 @@ bool WalkValue(Walk* walk, uint32_t* at, uint32_t end, int item)
         if (!Has(*at, end, 2 * count))
             return false;
         uint64_t value;
-        if (found && ParseItemText(item, base + *at, count, &value))
+        if (found && item >= kTextSlot)
+            *found = {kLiteral, 0, uint64_t{*at} << 32 | count};
+        else if (found && ParseItemText(item, base + *at, count, &value))
             *found = {kLiteral, 0, value};
         *at += 2 * count;
         return true;
@@ -447,6 +494,8 @@ bool WalkElement(Walk* walk, uint32_t* at, uint32_t end, Role parent)
     if (!ReadName(*walk, at, elementEnd, &units, &count))
         return false;
     const Role role = ChildRole(parent, units, count);
+    if (role == kDataElement)
+        walk->items[kTextSlot + kLastData] = Source{};  // the last Data element counts, even an empty one
     if (hasAttributes) {
         if (!Has(*at, elementEnd, 4))
             return false;
@@ -517,10 +566,32 @@ bool WalkDocument(Walk* walk, uint32_t* at, uint32_t end)
     }
 }
 
+// Makes in *plan the plan of the definition at chunk offset `definition`;
+// its `sound` is false when the definition does not lie whole in the
+// readable chunk or its binary XML is unsound. Once per definition and
+// chunk: kept out of line, so that the lookup before it stays small.
+__attribute__((noinline)) void MakePlan(const EvtxChunk& chunk, uint32_t definition, Plan* plan)
+{
+    *plan = Plan{};
+    plan->sound = false;
+    if (definition < kEvtxFirstRecordAt || definition > chunk.end || !Has(definition, chunk.end, kDefinitionHeaderSize))
+        return;
+    uint32_t at = definition + kDefinitionHeaderSize;
+    const uint32_t dataSize = GetU32(chunk.base + definition + 20);
+    if (!Has(at, chunk.end, dataSize))
+        return;
+    definitionBytesWalked += dataSize;
+    Walk walk{&chunk, true, plan->items, 0};
+    plan->sound = WalkDocument(&walk, &at, at + dataSize);
+    const Source& channel = plan->items[kTextSlot + kChannel];
+    plan->channel = channel.kind == kFromValue ? kChannelFromValue
+                    : LiteralIs(chunk, channel, kSystemChannel) ? kChannelSystem
+                                                                 : kChannelOther;
+}
+
 // The plan of the definition at chunk offset `definition`, made on first use
-// in the chunk; its `sound` is false when the definition does not lie whole
-// in the readable chunk or its binary XML is unsound.
-const Plan& PlanAt(const EvtxChunk& chunk, uint32_t definition)
+// in the chunk. Every record looks one up: inline.
+__attribute__((always_inline)) inline const Plan& PlanAt(const EvtxChunk& chunk, uint32_t definition)
 {
     const uint32_t home = (definition * 2654435761u) >> 21;  // Fibonacci hashing into kPlanSlots
     uint32_t slot = home;
@@ -537,18 +608,93 @@ const Plan& PlanAt(const EvtxChunk& chunk, uint32_t definition)
     }
     planSlots[slot] = {planGeneration, definition, planCount};
     Plan& plan = plans[planCount++];
-    plan = Plan{};
-    plan.sound = false;
-    if (definition < kEvtxFirstRecordAt || definition > chunk.end || !Has(definition, chunk.end, kDefinitionHeaderSize))
-        return plan;
-    uint32_t at = definition + kDefinitionHeaderSize;
-    const uint32_t dataSize = GetU32(chunk.base + definition + 20);
-    if (!Has(at, chunk.end, dataSize))
-        return plan;
-    definitionBytesWalked += dataSize;
-    Walk walk{&chunk, true, plan.items, 0};
-    plan.sound = WalkDocument(&walk, &at, at + dataSize);
+    MakePlan(chunk, definition, &plan);
     return plan;
+}
+
+// A substitution value of a template instance: its bytes, size and type.
+struct Value {
+    const uint8_t* bytes;
+    uint32_t size;
+    uint8_t type;
+};
+
+// Value `index` of the instance whose value count lies at chunk offset
+// `valueCount`, which SkipInstance found whole; NULL when there is no such value.
+Value ValueOf(const EvtxChunk& chunk, uint32_t valueCount, uint16_t index)
+{
+    const uint32_t count = GetU32(chunk.base + valueCount);
+    if (index >= count)
+        return {nullptr, 0, kTypeNull};
+    const uint8_t* descriptors = chunk.base + valueCount + 4;
+    uint32_t offset = 0;
+    for (uint32_t k = 0; k < index; ++k)
+        offset += GetU16(descriptors + 4 * k);
+    const uint8_t* descriptor = descriptors + 4 * index;
+    return {descriptors + 4 * count + offset, GetU16(descriptor), descriptor[2]};
+}
+
+// A String or string array value as UTF-8: of an array, its last string.
+std::string ValueText(const Value& value)
+{
+    if (value.type != kTypeString && value.type != kTypeStringArray)
+        return "";
+    uint32_t count = value.size / 2;
+    if (count > 0 && GetU16(value.bytes + 2 * (count - 1)) == 0)
+        --count;  // the terminating NUL
+    uint32_t first = count;
+    while (first > 0 && GetU16(value.bytes + 2 * (first - 1)) != 0)
+        --first;
+    return Utf8FromUtf16(value.bytes + 2 * first, count - first);
+}
+
+// Whether a String value spells `ascii`, with or without a NUL after it.
+bool ValueIs(const Value& value, std::string_view ascii)
+{
+    if (value.type != kTypeString)
+        return false;
+    uint16_t count = static_cast<uint16_t>(value.size / 2);
+    if (count == ascii.size() + 1 && GetU16(value.bytes + 2 * ascii.size()) == 0)
+        --count;
+    return NameIs(value.bytes, count, ascii);
+}
+
+// The text in [at, end), a template instance's or written out, that
+// `slot` names; through a nested binary XML value `depth` deep.
+std::string TextAt(const EvtxChunk& chunk, uint32_t at, uint32_t end, int slot, int depth)
+{
+    const uint8_t* base = chunk.base;
+    if (Has(at, end, kFragmentHeaderSize) && base[at] == kFragmentHeader)
+        at += kFragmentHeaderSize;
+    Source items[kSlotCount] = {};
+    const Source* found = items;
+    uint32_t definition, valueCount = 0;
+    if (Has(at, end, 1) && base[at] == kTemplateInstance) {
+        if (!SkipInstance(chunk, &at, end, &definition, &valueCount))
+            return "";
+        const Plan& plan = PlanAt(chunk, definition);
+        if (!plan.sound)
+            return "";
+        found = plan.items;
+    } else {
+        Walk walk{&chunk, false, items, 0};
+        if (!WalkDocument(&walk, &at, end))
+            return "";
+    }
+    const Source& source = found[slot];
+    if (source.kind == kLiteral)
+        return Utf8FromUtf16(base + (source.literal >> 32), static_cast<uint32_t>(source.literal));
+    if (source.kind == kFromValue)
+        return ValueText(ValueOf(chunk, valueCount, source.index));
+    // EventData kept in a nested binary XML value of the instance.
+    const Source& payload = found[kPayloadSlot];
+    if (slot != kTextSlot + kLastData || payload.kind != kFromValue || depth >= kMostNesting)
+        return "";
+    const Value value = ValueOf(chunk, valueCount, payload.index);
+    if (value.type != kTypeBinXml || value.size == 0)
+        return "";
+    const uint32_t valueAt = static_cast<uint32_t>(value.bytes - base);
+    return TextAt(chunk, valueAt, valueAt + value.size, slot, depth + 1);
 }
 
 }  // namespace
@@ -567,7 +713,7 @@ bool ReadEventFields(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventFie
         at += kFragmentHeaderSize;
     *fields = EventFields{};
     if (!Has(at, end, 1) || base[at] != kTemplateInstance) {
-        Source items[kItemCount] = {};
+        Source items[kSlotCount] = {};
         Walk walk{&chunk, false, items, 0};
         if (!WalkDocument(&walk, &at, end))
             return false;
@@ -575,6 +721,7 @@ bool ReadEventFields(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventFie
             fields->found[i] = items[i].kind == kLiteral;
             fields->values[i] = items[i].literal;
         }
+        fields->systemChannel = LiteralIs(chunk, items[kTextSlot + kChannel], kSystemChannel);
         return true;
     }
     uint32_t definition, valueCount;
@@ -583,6 +730,9 @@ bool ReadEventFields(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventFie
     const Plan& plan = PlanAt(chunk, definition);
     if (!plan.sound)
         return false;
+    fields->systemChannel = plan.channel == kChannelSystem ||
+                            (plan.channel == kChannelFromValue &&
+                             ValueIs(ValueOf(chunk, valueCount, plan.items[kTextSlot + kChannel].index), kSystemChannel));
     const uint32_t count = GetU32(base + valueCount);
     const uint8_t* descriptors = base + valueCount + 4;
     const uint8_t* values = descriptors + 4 * count;
@@ -601,4 +751,9 @@ bool ReadEventFields(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventFie
         }
     }
     return true;
+}
+
+std::string ReadEventText(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventText which)
+{
+    return TextAt(chunk, at, end, kTextSlot + which, 0);
 }

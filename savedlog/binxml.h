@@ -1,10 +1,12 @@
 // The binary XML of .evtx records, read only as far as the scan needs it:
 // under Event/System, the EventID with its Qualifiers, the Level, the
 // Keywords and the TimeCreated SystemTime, whether a template instance or
-// elements written out give them. Every offset is a chunk offset.
+// elements written out give them; and, for the few records asked about, the
+// texts that say where the log comes from. Every offset is a chunk offset.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Chunk offset of a chunk's first record: its header fills what lies before,
 // so no template definition can lie there.
@@ -22,10 +24,17 @@ enum EventItem { kEventId, kQualifiers, kLevel, kKeywords, kSystemTime, kItemCou
 constexpr uint64_t kFileTimeTicksPerSecond = 10000000;  // FILETIME counts 100 ns since 1601
 
 // The items one record gave; a value is a FILETIME for kSystemTime.
+// systemChannel: whether its Event/System/Channel says "System".
 struct EventFields {
     bool found[kItemCount];
     uint64_t values[kItemCount];
+    bool systemChannel;
 };
+
+// Texts a record gives only when asked (ReadEventText): the Channel and the
+// Computer under Event/System, and the last Data item under EventData, held
+// in the record or in a nested binary XML value.
+enum EventText { kChannel, kComputer, kLastData, kTextCount };
 
 // Bytes of template definitions walked since the chunk began: what reading a
 // chunk's records costs beyond their own bytes.
@@ -43,3 +52,8 @@ constexpr uint32_t kEvtxLeastXml = 4;
 // *fields. False when it does not read as binary XML, or its template's
 // definition does not.
 bool ReadEventFields(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventFields* fields);
+
+// The text `which` of the record whose binary XML lies in [at, end), which
+// ReadEventFields read as sound, as UTF-8; of a string array, its last
+// string. "" when the record has none, or it does not read.
+std::string ReadEventText(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventText which);

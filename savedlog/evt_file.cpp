@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <utility>
 
 #include "savedlog/file_bytes.h"
@@ -22,6 +23,16 @@ constexpr uint32_t kEofMarks[4] = {0x11111111, 0x22222222, 0x33333333, 0x4444444
 constexpr uint32_t kFlagDirty = 1;
 constexpr size_t kReadAhead = 4096;  // how far ahead of the walk bytes are asked for ...
 constexpr size_t kReadAheadLines = 4;  // ... in this many 64-byte lines per record
+
+// Record fields the log's facts read.
+constexpr uint32_t kEventIdAt = 20;
+constexpr uint32_t kNumStringsAt = 26;
+constexpr uint32_t kStringOffsetAt = 36;
+constexpr uint32_t kSourceNameAt = kMinRecordSize;  // then the computer's name, each ending in a NUL
+constexpr uint16_t kBootEventId = 6009;    // the event log service started: names the machine
+constexpr uint16_t kUptimeEventId = 6013;  // the service's uptime record
+constexpr std::string_view kSystemSource = "EventLog";
+static_assert((kBootEventId | kUptimeEventId) == kUptimeEventId, "a boot record's ID is the uptime record's less bits");  // the source of the System log's own records
 
 // The file as a ring: record bytes live in [kHeaderSize, size) and a run that
 // reaches `size` goes on at kHeaderSize.
@@ -129,6 +140,74 @@ uint32_t SoundRecordAt(const Ring& ring, uint32_t pos, uint32_t left)
     return GetU32(trailing) == length ? length : 0;
 }
 
+// String `index` (from 0) of the NUL-terminated UTF-16 strings laid from
+// record offset `at`, all before the record's trailing length: where its
+// units start and how many. False when it does not end there.
+bool NthString(const uint8_t* record, uint32_t length, uint32_t at, uint32_t index, uint32_t* begin, uint32_t* count)
+{
+    const uint32_t end = length - 4;
+    for (uint32_t i = 0;; ++i) {
+        if (at > end)
+            return false;  // an offset the record does not reach
+        uint32_t unit = at;
+        while (unit + 2 <= end && GetU16(record + unit) != 0)
+            unit += 2;
+        if (unit + 2 > end)
+            return false;
+        if (i == index) {
+            *begin = at;
+            *count = (unit - at) / 2;
+            return true;
+        }
+        at = unit + 2;
+    }
+}
+
+// String `index` of those from record offset `at`, as UTF-8; "" when it does not end in the record.
+std::string RecordString(const uint8_t* record, uint32_t length, uint32_t at, uint32_t index)
+{
+    uint32_t begin, count;
+    if (at < kSourceNameAt || !NthString(record, length, at, index, &begin, &count))
+        return "";
+    return Utf8FromUtf16(record + begin, count);
+}
+
+// What the records of a ring say of where the log comes from: `newest` the
+// newest, `boot` the newest boot record and `uptime` the newest uptime
+// record, each null when there is none.
+void FillFacts(const uint8_t* newest, const uint8_t* boot, const uint8_t* uptime, bool systemRecords, LogFacts* facts)
+{
+    *facts = LogFacts{};
+    facts->systemRecords = systemRecords;
+    const uint8_t* named = boot ? boot : newest;
+    if (named)
+        facts->host = RecordString(named, GetU32(named), kSourceNameAt, 1);
+    if (newest && !systemRecords)
+        facts->holds = RecordString(newest, GetU32(newest), kSourceNameAt, 0);
+    const uint16_t strings = uptime ? GetU16(uptime + kNumStringsAt) : 0;
+    if (strings > 0) {
+        std::string zone = RecordString(uptime, GetU32(uptime), GetU32(uptime + kStringOffsetAt), strings - 1u);
+        if (IsZoneText(zone))
+            facts->zoneText = std::move(zone);
+    }
+}
+
+// Whether the record at `record` is of the System log's own source: its
+// source's name, NUL and all, compared where it lies, as most names differ
+// at their first unit.
+bool OfSystemSource(const uint8_t* record)
+{
+    constexpr uint32_t kUnits = static_cast<uint32_t>(kSystemSource.size()) + 1;
+    if (GetU32(record) < kSourceNameAt + 2 * kUnits + 4)  // the name, and the trailing length after it
+        return false;
+    for (uint32_t i = 0; i < kUnits; ++i) {
+        const uint16_t want = i < kSystemSource.size() ? static_cast<uint8_t>(kSystemSource[i]) : 0;
+        if (GetU16(record + kSourceNameAt + 2 * i) != want)
+            return false;
+    }
+    return true;
+}
+
 // Where the walk of a ring starts and how far it may go: from the oldest
 // record to the end-of-log record when one is found that knows its place,
 // else once round the ring from where the header last saw the oldest record.
@@ -180,7 +259,6 @@ Extent FindExtent(const Ring& ring, const uint8_t* header)
 bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, RecordStream* stream,
                           SkippedParts* skipped, std::string* error, LogFacts* facts)
 {
-    (void)facts;  // filled as the readers learn to
     const uint8_t* data = image.get();
     if (size < kHeaderSize)
         return FailWithReason(error, "file is %u bytes, too short for the header", static_cast<unsigned>(size));
@@ -193,6 +271,10 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
     if (GetU32(data + 8) != 1 || GetU32(data + 12) != 1)
         return FailWithReason(error, "unsupported version %u.%u", GetU32(data + 8), GetU32(data + 12));
 
+    // Facts not wanted are found all the same, as the .evtx reader does.
+    LogFacts unwanted;
+    if (!facts)
+        facts = &unwanted;
     const Ring ring = {data, static_cast<uint32_t>(size)};
     if (ring.size - kHeaderSize < kEofSize)
         return FailWithReason(error, "file is %u bytes, too short for the end-of-log record", ring.size);
@@ -213,6 +295,12 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
     spans.reserve(extent.length / kMinRecordSize);
     SkippedParts damage;
     bool searching = false, damaged = false;
+    // The facts' records, as indices into spans; none while -1.
+    ptrdiff_t bootAt = -1, uptimeAt = -1;
+    bool systemRecords = false;
+    const auto recordAt = [&](uint32_t offset) {
+        return offset < ring.size ? data + offset : wrapped.data() + (offset - ring.size);
+    };
 
     uint32_t pos = extent.begin;
     uint32_t left = extent.length;
@@ -264,6 +352,15 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
             next = RingAppend(ring, pos, length, &wrapped);
         }
         spans.push_back({offset, length});
+        // The fixed part lies whole at pos, a split record's too; one test
+        // passes over every record that is neither of the two kinds.
+        const uint16_t eventId = GetU16(data + pos + kEventIdAt);
+        if ((eventId | kUptimeEventId) == kUptimeEventId) {
+            bootAt = eventId == kBootEventId ? static_cast<ptrdiff_t>(spans.size() - 1) : bootAt;
+            uptimeAt = eventId == kUptimeEventId ? static_cast<ptrdiff_t>(spans.size() - 1) : uptimeAt;
+        }
+        if (!systemRecords)
+            systemRecords = OfSystemSource(recordAt(offset));
         newest = number;
         left -= length;
         pos = next;
@@ -273,6 +370,9 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
     if (!extent.known)
         ++damage.records;  // the end of the log, and what its last write held
 
+    const auto recordOf = [&](ptrdiff_t i) { return i < 0 ? nullptr : recordAt(spans[i].offset); };
+    FillFacts(recordOf(static_cast<ptrdiff_t>(spans.size()) - 1), recordOf(bootAt), recordOf(uptimeAt),
+              systemRecords, facts);
     std::reverse(spans.begin(), spans.end());
     stream->bytes.swap(wrapped);
     stream->newestFirst.swap(spans);

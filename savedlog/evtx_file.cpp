@@ -62,6 +62,10 @@ constexpr uint32_t kOutStringsAt = 60;  // where the (absent) strings and data w
 constexpr uint32_t kOutIdHighAt = 32;   // ClosingRecordNumber: the id's high half while sorting, then 0
 constexpr uint32_t kOutIndexAt = 40;    // UserSidLength: the file position while sorting, then 0
 
+// Records whose texts the log's facts take.
+constexpr uint16_t kBootEventId = 6009;    // the event log service started: names the machine
+constexpr uint16_t kUptimeEventId = 6013;  // the service's daily uptime record: names the zone
+
 constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull;
 constexpr uint64_t kAuditSuccess = 0x0020000000000000ull;
 constexpr uint64_t kAuditFailure = 0x0010000000000000ull;
@@ -215,6 +219,59 @@ uint32_t RecordFrame(const EvtxChunk& chunk, uint32_t at)
     return size;
 }
 
+// A record of one chunk, where it lies; none while its size is 0.
+struct Taken {
+    uint64_t id = 0;
+    uint32_t at = 0, size = 0;
+};
+
+// Keeps the record `id` at `at` (`size` bytes) in *newest unless the one
+// kept is newer: it lies later in the file, so an equal identifier makes it the newer.
+void KeepNewer(Taken* newest, uint64_t id, uint32_t at, uint32_t size)
+{
+    if (id >= newest->id)
+        *newest = {id, at, size};
+}
+
+// The text `which` of the record `taken` of `chunk`.
+std::string TakenText(const EvtxChunk& chunk, const Taken& taken, EventText which)
+{
+    return ReadEventText(chunk, taken.at + kRecordHeaderSize, taken.at + taken.size - 4, which);
+}
+
+// Whether the chunk's newest record of a kind, `taken`, is newer than the
+// newest of that kind in the chunks read before (*seen, *id); when it is,
+// it becomes that.
+bool NewerThanBefore(const Taken& taken, bool* seen, uint64_t* id)
+{
+    if (taken.size == 0 || (*seen && taken.id < *id))
+        return false;
+    *seen = true;
+    *id = taken.id;
+    return true;
+}
+
+// Takes into walk->facts the texts of the chunk's newest records of each
+// kind, where they are newer than those of the chunks before.
+void NoteChunkFacts(const EvtxChunk& chunk, const Taken& newest, const Taken& boot, const Taken& uptime,
+                    FactsWalk* walk)
+{
+    LogFacts* facts = walk->facts;
+    if (NewerThanBefore(boot, &walk->bootTaken, &walk->bootId))
+        facts->host = TakenText(chunk, boot, kComputer);
+    if (NewerThanBefore(uptime, &walk->uptimeTaken, &walk->uptimeId)) {
+        facts->zoneText = TakenText(chunk, uptime, kLastData);
+        if (!IsZoneText(facts->zoneText))
+            facts->zoneText.clear();  // an uptime record that states no zone
+    }
+    if (NewerThanBefore(newest, &walk->anyTaken, &walk->newestId)) {
+        if (!walk->bootTaken)
+            facts->host = TakenText(chunk, newest, kComputer);
+        if (!facts->systemRecords)
+            facts->holds = TakenText(chunk, newest, kChannel);
+    }
+}
+
 // Records lost to a stretch of damage in a chunk without a sound header,
 // found again at a record numbered `id`: those numbered in between, when
 // the numbers say, and at least the one the damage began with.
@@ -226,7 +283,8 @@ uint32_t LostInStretch(bool anyTaken, uint64_t newest, uint64_t id)
 
 // Appends the sound records of the chunk at `base` (`available` bytes of it
 // in the file) to `out` and counts the damage in *skipped; *ordered stays
-// true while identifiers never fall, *previousId being the latest.
+// true while identifiers never fall, *previousId being the latest. What the
+// records taken say of the log goes to *facts.
 //
 // With a sound header a record must lie before the free-space offset, as the
 // records were packed, and carry an identifier in the header's range:
@@ -238,7 +296,7 @@ uint32_t LostInStretch(bool anyTaken, uint64_t newest, uint64_t id)
 // rise above the one before, and where one falls back the rest of the slot
 // is an earlier pass, and the walk ends.
 void ReadChunk(const uint8_t* base, uint32_t available, std::vector<uint8_t>* out, SkippedParts* skipped,
-               uint64_t* previousId, bool* ordered)
+               uint64_t* previousId, bool* ordered, FactsWalk* facts)
 {
     const bool headed = HeaderIsSound(base, available);
     if (!headed) {
@@ -258,6 +316,7 @@ void ReadChunk(const uint8_t* base, uint32_t available, std::vector<uint8_t>* ou
     bool searching = false;
     bool exhausted = false;
     EventFields fields;
+    Taken newestTaken, bootTaken, uptimeTaken;
     uint32_t at = kChunkHeaderSize;
     while (at < chunk.end) {
         const uint32_t size = RecordFrame(chunk, at);
@@ -288,6 +347,16 @@ void ReadChunk(const uint8_t* base, uint32_t available, std::vector<uint8_t>* ou
         searching = false;
         recovered += !headed || stretches > 0;
         AppendRecord(out, id, GetU64(base + at + kRecordWrittenAt), fields);
+        const uint64_t eventId = fields.found[kEventId] ? fields.values[kEventId] & 0xFFFF : 0;
+        KeepNewer(&newestTaken, id, at, size);
+        if (eventId == kBootEventId)
+            KeepNewer(&bootTaken, id, at, size);
+        if (eventId == kUptimeEventId)
+            KeepNewer(&uptimeTaken, id, at, size);
+        if (fields.systemChannel && !facts->facts->systemRecords) {
+            facts->facts->systemRecords = true;
+            facts->facts->holds.clear();
+        }
         *ordered = *ordered && id >= *previousId;
         *previousId = id;
         newest = id;
@@ -306,6 +375,7 @@ void ReadChunk(const uint8_t* base, uint32_t available, std::vector<uint8_t>* ou
     }
     skipped->records += std::min(lost, kMaxRecordsPerChunk);
     skipped->recovered += recovered;
+    NoteChunkFacts(chunk, newestTaken, bootTaken, uptimeTaken, facts);
 }
 
 // A synthesized record, as one block the sort can move.
@@ -364,7 +434,10 @@ bool BeginEvtxWalk(const uint8_t* header, size_t size, uint64_t fileSize, size_t
     if (fileSize > kEvtxMaxFileSize)
         return FailWithReason(error, "file is too large for an event log file");
     *walk = EvtxWalk{};
-    walk->facts = facts;  // filled as the readers learn to
+    // Facts not wanted are found all the same: they cost little, and a walk
+    // that always finds them is the walk that is tested.
+    walk->factsWalk.facts = facts ? facts : &walk->unwantedFacts;
+    *walk->factsWalk.facts = LogFacts{};
     walk->records = RecordBlock(expectedRecords * kOutSize);
     return true;
 }
@@ -374,7 +447,8 @@ bool BeginEvtxWalk(const uint8_t* header, size_t size, uint64_t fileSize, size_t
 void WalkEvtxChunk(EvtxWalk* walk, const uint8_t* chunk, uint32_t available)
 {
     MakeRoom(&walk->records, ExpectedRecords(chunk, available) * kOutSize);
-    ReadChunk(chunk, available, &walk->records, &walk->skipped, &walk->previousId, &walk->ordered);
+    ReadChunk(chunk, available, &walk->records, &walk->skipped, &walk->previousId, &walk->ordered,
+              &walk->factsWalk);
 }
 
 // Orders the records newest first, lists their spans, and hands both over,

@@ -15,6 +15,16 @@ constexpr uint32_t kEvtxChunkSize = 0x10000;   // every chunk slot's size
 // records stay below 4 GiB.
 constexpr uint64_t kEvtxMaxFileSize = UINT32_MAX / 2;
 
+// What the records read so far say of where the log comes from, carried
+// from one chunk to the next: the identifiers of the newest record, of the
+// newest boot record and of the newest uptime record taken, newest as the
+// records are delivered: by identifier, and of equal ones the later in the file.
+struct FactsWalk {
+    LogFacts* facts = nullptr;
+    bool anyTaken = false, bootTaken = false, uptimeTaken = false;
+    uint64_t newestId = 0, bootId = 0, uptimeId = 0;
+};
+
 // What a walk has gathered so far: the synthesized records in file order and
 // what the ordering and the damage counts need across chunks.
 struct EvtxWalk {
@@ -22,7 +32,8 @@ struct EvtxWalk {
     SkippedParts skipped;
     uint64_t previousId = 0;
     bool ordered = true;
-    LogFacts* facts = nullptr;
+    FactsWalk factsWalk;     // its facts point at the caller's, or at unwantedFacts
+    LogFacts unwantedFacts;
 };
 
 // Checks the file header, `size` bytes at `header`: the whole header block, or

@@ -16,8 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     EventLogScript script;
     SkippedParts skipped;
     std::string error;
+    // Facts asked for or not, by the input's length.
+    LogFacts facts;
+    LogFacts* wanted = size % 2 ? &facts : nullptr;
     // In place, as evt-replay reads: the input outlives the replay.
-    if (!ParseEvtImageInPlace({data, [](const uint8_t*) {}}, size, &script, &skipped, &error))
+    if (!ParseEvtImageInPlace({data, [](const uint8_t*) {}}, size, &script, &skipped, &error, wanted))
         return 0;
     LoadEventLogScript(std::move(script));
     ClearRecordedMessageBoxes();

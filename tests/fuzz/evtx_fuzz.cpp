@@ -18,7 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     RecordStream stream;
     SkippedParts skipped;
     std::string error;
-    if (!ParseEvtxImage(data, size, &stream, &skipped, &error))
+    // Facts asked for or not, by the input's length.
+    LogFacts facts;
+    LogFacts* wanted = size % 2 ? &facts : nullptr;
+    if (!ParseEvtxImage(data, size, &stream, &skipped, &error, wanted))
         return 0;
     // Every record is one whole 64-byte record, laid newest first.
     for (size_t i = 0; i < stream.newestFirst.size(); ++i) {

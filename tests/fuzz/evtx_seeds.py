@@ -364,6 +364,125 @@ def plans_chunk(count):
     return bytes(CHUNK_HEADER) + bytes(data) + bytes(count + 24)
 
 
+FRAGMENT = b"\x0f\x01\x01\x00"
+ZONES = "\0".join(["", "42", "60", "480 Pacific Standard Time"]) + "\0"
+
+
+def instance(x, definition, values, template_id=0x55667788):
+    """A template instance at the end of `x` whose definition, built by
+    `definition(d)`, lies inline, and whose values are (type, bytes) pairs."""
+    x.raw(struct.pack("<BBI", 0x0C, 1, template_id))
+    here = x.pos() + 4
+    d = Xml(here + 24, definition=True)
+    definition(d.raw(FRAGMENT))
+    d.raw(b"\x00")
+    x.raw(struct.pack("<I", here) + struct.pack("<I16sI", 0, struct.pack("<I", template_id) + bytes(12), len(d.b)) + d.b)
+    x.raw(struct.pack("<I", len(values)))
+    for kind, data in values:
+        x.raw(struct.pack("<HBB", len(data), kind, 0))
+    for kind, data in values:
+        x.raw(data)
+    return x
+
+
+def event_data(value=(0x81, ZONES.encode("utf-16le")), index=0, fragment=True):
+    """A nested binary XML value: an instance of EventData > Data, the Data's
+    content its value `index`."""
+    def make(at):
+        x = Xml(at).raw(FRAGMENT if fragment else b"")
+        definition = lambda d: d.element("EventData", content=[lambda x: x.element("Data", content=[
+            lambda x: x.sub(index, 0x81)])])
+        return bytes(instance(x, definition, [value]).raw(b"\x00").b)
+    return make
+
+
+def written_data(text="0 Coordinated Universal Time"):
+    """A nested binary XML value written out: EventData > Data."""
+    def make(at):
+        x = Xml(at).raw(FRAGMENT)
+        x.element("EventData", content=[lambda x: x.element("Data", content=[lambda x: x.text(text)]),
+                                        lambda x: x.element("Binary", content=[lambda x: x.text("00")])])
+        return bytes(x.raw(b"\x00").b)
+    return make
+
+
+def nested_again(at):
+    """A nested value whose own Event content is one more nested value."""
+    x = Xml(at).raw(FRAGMENT)
+    definition = lambda d: d.element("Event", content=[lambda x: x.sub(0, 0x21)])
+    return bytes(instance(x, definition, [(0x21, written_data()(0))]).raw(b"\x00").b)
+
+
+def fixed(data):
+    """A nested value of these bytes wherever it lies."""
+    return lambda at: data
+
+
+def uptime_body(payload=event_data(), payload_type=0x21, channel=lambda x: x.text("System"),
+                computer=lambda x: x.text("PC-9"), more=(), event_id=6013):
+    """A templated record of `event_id` whose definition puts Channel and
+    Computer under System and value 5, `payload(chunk offset)` (of
+    `payload_type`), in Event's own content; values 6 on are `more`."""
+    fills = [channel and (lambda x: x.element("Channel", content=[channel])),
+             computer and (lambda x: x.element("Computer", content=[computer]))]
+    definition = lambda d: d.element("Event", content=[
+        lambda x: x.element("System", content=[
+            lambda x: x.element("EventID", [("Qualifiers", SUBSTITUTIONS[1])], [SUBSTITUTIONS[0]]),
+            lambda x: x.element("Level", content=[SUBSTITUTIONS[2]]),
+            lambda x: x.element("Keywords", content=[SUBSTITUTIONS[3]]),
+            lambda x: x.element("TimeCreated", [("SystemTime", SUBSTITUTIONS[4])]),
+        ] + [f for f in fills if f]),
+        lambda x: x.sub(5, payload_type)])
+
+    def body(at):
+        def build(data):
+            values = boot_values(event_id=event_id) + [(payload_type, data)] + list(more)
+            return instance(Xml(at).raw(FRAGMENT), definition, values).raw(b"\x00")
+        size = len(payload(0))
+        draft = build(bytes(size))
+        where = draft.at + len(draft.b) - 1 - size - sum(len(v) for _, v in more)
+        return bytes(build(payload(where)).b)
+    return body
+
+
+def facts_chunks():
+    """Chunks of records that say where the log comes from, in each form a
+    reader takes or refuses."""
+    text = lambda t: (0x01, t.encode("utf-16le"))
+    sub = lambda index: (lambda x: x.sub(index, 0x01))
+    zone = lambda **kw: built_chunk([inline_body(), uptime_body(**kw)])
+    return {
+        "facts-zone.evtx": zone(),
+        "facts-zone-written.evtx": zone(payload=written_data()),
+        "facts-zone-bare.evtx": zone(payload=event_data(text("-60 W. Europe Standard Time"), fragment=False)),
+        "facts-zone-none.evtx": zone(payload=event_data(text("86400\0"))),
+        "facts-zone-number.evtx": zone(payload=event_data((0x08, b"\1\0\0\0"))),
+        "facts-zone-index.evtx": zone(payload=event_data(index=3)),
+        "facts-zone-nested-again.evtx": zone(payload=nested_again),
+        "facts-zone-unsound.evtx": zone(payload=fixed(FRAGMENT + b"\x77\x00")),
+        "facts-zone-cut.evtx": zone(payload=fixed(FRAGMENT + b"\x0c\x01\x00")),
+        "facts-zone-definition-in-header.evtx": zone(payload=fixed(FRAGMENT + struct.pack("<BBII", 0x0C, 1, 1, 0x80) +
+                                                                    struct.pack("<I", 0) + b"\x00")),
+        "facts-zone-short.evtx": zone(payload=fixed(b"\x0f\x01")),
+        "facts-zone-fragment-only.evtx": zone(payload=fixed(FRAGMENT)),
+        "facts-zone-empty.evtx": zone(payload=fixed(b"")),
+        "facts-zone-not-nested.evtx": zone(payload=fixed("x".encode("utf-16le")), payload_type=0x01),
+        "facts-channels.evtx": built_chunk([
+            uptime_body(channel=lambda x: x.text("Security"), event_id=4624),
+            uptime_body(channel=sub(6), more=[text("Security")], event_id=4625),
+            uptime_body(channel=sub(6), more=[(0x04, b"\x01")], event_id=4625),
+            uptime_body(channel=sub(9), event_id=4625),
+            uptime_body(channel=sub(6), more=[(0x01, b"")], event_id=4625),
+            uptime_body(channel=sub(6), more=[text("Systems")], event_id=4625),
+            uptime_body(channel=sub(6), more=[text("System\0")], event_id=4625),
+            uptime_body(channel=None, computer=sub(7), more=[text("System"), text("PC-8\0")], event_id=6009),
+            uptime_body(channel=sub(6), computer=sub(7), more=[text("System"), (0x81, "A\0PC-7\0".encode("utf-16le"))],
+                        event_id=6009)]),
+        "facts-empty-computer.evtx": built_chunk([uptime_body(computer=sub(6), more=[(0x01, b"")], event_id=6009)]),
+        "facts-other-log.evtx": built_chunk([uptime_body(channel=sub(6), more=[text("Security")], event_id=4624)]),
+    }
+
+
 BODIES = {"written": inline_body(), "template": template_body(boot_values()), "tokens": tokens_body}
 # Cuts and patches of one record of each kind that end a chunk at a check of
 # their own: (body, bytes of binary XML kept) and (body, offset, bytes laid
@@ -444,6 +563,8 @@ def seeds(sample):
         "budget.evtx": one(budget_chunk()),
         "many-plans.evtx": one(plans_chunk(1100)),
     }
+    for name, data in facts_chunks().items():
+        out[name] = one(data)
     for name, keep in CUTS:
         out[f"cut-{name}-{keep}.evtx"] = one(record_cut(BODIES[name], keep))
     for name, at, data in PATCHES:

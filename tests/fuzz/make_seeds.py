@@ -7,7 +7,7 @@ import struct
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
-from evt_writer import evt, history  # noqa: E402
+from evt_writer import evt, history, record  # noqa: E402
 from evtx_seeds import seeds as evtx_seeds  # noqa: E402
 
 
@@ -52,6 +52,43 @@ def damaged_logs():
     }
 
 
+def named(number, event_id, texts, string_offset=None, strings=None):
+    """Record `number` whose `texts` (source, computer, then its strings, each
+    ending in a NUL) follow the fixed part; the strings start at
+    `string_offset` and number `strings` unless those say otherwise."""
+    body = b"".join(t.encode("utf-16le") + b"\0\0" for t in texts)
+    size = (0x38 + len(body) + 4 + 7) // 8 * 8
+    first_string = 0x38 + sum(2 * len(t) + 2 for t in texts[:2])
+    rec = bytearray(record(number, 1300000000 + 60 * number, event_id, 4, size))
+    struct.pack_into("<H", rec, 26, max(len(texts) - 2, 0) if strings is None else strings)
+    struct.pack_into("<I", rec, 36, first_string if string_offset is None else string_offset)
+    rec[0x38:0x38 + len(body)] = body
+    return bytes(rec)
+
+
+def facts_logs():
+    """Logs whose records say where they come from, in each way a reader
+    takes or refuses: sources of EventLog and others, boot records naming the
+    machine, and uptime records whose last string states a zone or does not,
+    or lies outside the record."""
+    boot, uptime, other = 0x80001779, 0x8000177D, 0x40001B7B
+    zone = ["EventLog", "PC-1", "86400", "60", "480 Pacific Standard Time"]
+    logs = {
+        "facts-sources.evt": [named(1, other, ["Print", "PC-2"]), named(2, other, ["EventLoh", "PC-2"]),
+                              named(3, boot, ["EventLog", "PC-1", "5.01."]), named(4, other, ["Print", "PC-2"])],
+        "facts-other-log.evt": [named(1, 4624, ["Security", "PC-3"]), named(2, 4625, ["Security"])],
+        "facts-zone.evt": [named(1, uptime, zone)],
+        "facts-no-zone.evt": [named(1, uptime, ["EventLog", "PC-1", "86400"])],
+        "facts-no-strings.evt": [named(1, uptime, ["EventLog", "PC-1"])],
+        "facts-strings-in-header.evt": [named(1, uptime, zone, string_offset=0x10)],
+        "facts-strings-past-record.evt": [named(1, uptime, zone, string_offset=0xFFFFFFF0)],
+        "facts-strings-unended.evt": [named(1, uptime, zone, strings=9)],
+        "facts-source-unended.evt": [record(1, 1300000000, boot, 4)[:0x38] + "AB".encode("utf-16le") +
+                                     struct.pack("<I", 0x40)],
+    }
+    return {name: evt(records, 0x400) for name, records in logs.items()}
+
+
 def main():
     scan = "tests/fuzz/corpus/scan_fuzz"
     logs = "tests/fuzz/corpus/evt_replay_fuzz"
@@ -67,7 +104,7 @@ def main():
         f"{logs}/empty.evt": evt([], 0x100),
         f"{logs}/end-in-filler.evt": end_in_filler(),
     }
-    for name, data in damaged_logs().items():
+    for name, data in list(damaged_logs().items()) + list(facts_logs().items()):
         seeds[f"{logs}/{name}"] = data
     with open("samples/System.evtx", "rb") as sample:
         for name, data in evtx_seeds(sample.read()).items():

@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -27,6 +29,7 @@ namespace {
 const std::string kRealLog = TALLYVANE_DATA_DIR "/SysEvent.Evt";
 constexpr uint32_t kSignature = 0x654C664C;
 constexpr uint32_t kRingStart = 0x30;
+constexpr uint32_t kMinRecordBytes = 0x38;  // the fixed part, before the source's name
 
 // Host-order dword at any alignment; the records are little-endian, as are our hosts.
 uint32_t GetU32(const uint8_t* at)
@@ -148,14 +151,19 @@ TEST(EvtFileReal, ReadsEveryRecordNewestFirstWithConsistentLengths)
 }
 
 // Loaded in place, the same records come from the mapped file; only the one
-// record that the end of the file splits, 344 bytes, is copied.
+// record that the end of the file splits, 344 bytes, is copied. Its boot
+// records name the machine; XP's log has no uptime record to name a zone.
 TEST(EvtFileReal, InPlaceServesTheSameRecordsFromTheFile)
 {
     const EventLogScript& copied = RealLog();
     EventLogScript script;
     SkippedParts skipped;
     std::string error;
-    ASSERT_TRUE(LoadSavedLog(kRealLog.c_str(), &script, &skipped, &error)) << error;
+    LogFacts facts;
+    ASSERT_TRUE(LoadSavedLog(kRealLog.c_str(), &script, &skipped, &error, &facts)) << error;
+    EXPECT_EQ(facts.host, "WKS-WINXP32BIT");
+    EXPECT_EQ(facts.zoneText, "");
+    EXPECT_TRUE(facts.systemRecords);
     ASSERT_EQ(script.newestFirst.size(), copied.newestFirst.size());
     for (size_t i = 0; i < script.newestFirst.size(); ++i) {
         const RecordSpan& span = script.newestFirst[i];
@@ -367,6 +375,69 @@ TEST(EvtFileSynthetic, UnrollsEveryRingLayoutNewestFirst)
             EXPECT_EQ(copied, c.splitRecords);
             EXPECT_EQ(inPlace.bytes.size(), copiedBytes);
         }
+    }
+}
+
+// What a ring's records say of the log: the machine of the newest boot
+// record, else of the newest record; the zone that the last string of the
+// newest uptime record states; whether a record is of EventLog, else what
+// source the newest is of. Records are given oldest first.
+TEST(EvtFileSynthetic, SaysWhereTheLogComesFrom)
+{
+    struct Named {
+        uint32_t eventId;
+        std::vector<std::string> texts;  // source, computer, then the record's strings
+    };
+    struct Case {
+        const char* name;
+        std::vector<Named> records;
+        LogFacts facts;
+    };
+    const Named boot1{0x80001779, {"EventLog", "PC-1", "5.01.", "2600"}}, boot2{0x80001779, {"EventLog", "PC-2"}};
+    const Named service{0x40001B7B, {"Service Control Manager", "PC-3"}};
+    const Case cases[] = {
+        {"the newest boot record names the machine", {boot1, boot2, service}, {"PC-2", "", true, ""}},
+        {"no boot record: the newest record does", {service, {7035, {"Print", "PC-4"}}}, {"PC-4", "", false, "Print"}},
+        {"another log's records", {{4624, {"Security", "PC-5"}}}, {"PC-5", "", false, "Security"}},
+        {"the newest uptime record's zone",
+         {{0x8000177D, {"EventLog", "PC-1", "86400", "60", "-300 Eastern Standard Time"}},
+          {0x8000177D, {"EventLog", "PC-1", "86400", "60", "480 Pacific Standard Time"}}},
+         {"PC-1", "480 Pacific Standard Time", true, ""}},
+        {"an uptime record stating no zone", {{0x8000177D, {"EventLog", "PC-1", "86400"}}}, {"PC-1", "", true, ""}},
+        {"a computer's name running to the record's end", {{0x80001779, {"EventLog"}}}, {"", "", true, ""}},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint32_t> sizes;
+        for (const Named& record : c.records) {
+            uint32_t size = kMinRecordBytes + 4;
+            for (const std::string& text : record.texts)
+                size += 2 * static_cast<uint32_t>(text.size() + 1);
+            sizes.push_back((size + 7) / 8 * 8);
+        }
+        Log log = BuildLog(0x1000, kRingStart, sizes);
+        uint32_t at = kRingStart;
+        for (size_t i = 0; i < c.records.size(); ++i) {
+            const Named& record = c.records[i];
+            PutU32(&log.image, at + 20, record.eventId);
+            PutU32(&log.image, at + 24, static_cast<uint32_t>(std::max<size_t>(record.texts.size(), 2) - 2) << 16);
+            uint32_t unit = at + kMinRecordBytes;
+            for (size_t t = 0; t < record.texts.size(); ++t) {
+                if (t == 2)
+                    PutU32(&log.image, at + 36, unit - at);  // where the strings start
+                for (const char ch : record.texts[t] + '\0') {
+                    log.image[unit++] = static_cast<uint8_t>(ch);
+                    log.image[unit++] = 0;
+                }
+            }
+            at += sizes[i];
+        }
+        EventLogScript script;
+        SkippedParts skipped;
+        std::string error;
+        LogFacts facts;
+        ASSERT_TRUE(ParseEvtImage(log.image.data(), log.image.size(), &script, &skipped, &error, &facts)) << c.name;
+        EXPECT_EQ(std::tie(facts.host, facts.zoneText, facts.systemRecords, facts.holds),
+                  std::tie(c.facts.host, c.facts.zoneText, c.facts.systemRecords, c.facts.holds)) << c.name;
     }
 }
 

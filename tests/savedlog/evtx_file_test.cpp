@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -183,6 +184,23 @@ TEST(EvtxFileReal, GivesTheWorkedExampleAndExactlyTheEightBootMarkers)
             boots.push_back(row.number);
     }
     EXPECT_EQ(boots, (std::vector<uint32_t>{1042, 953, 733, 593, 430, 322, 273, 3}));
+
+    // The newest boot record's machine, the zone of the newest uptime record,
+    // held in a string array in a nested value; of chunk 0 alone, the first
+    // boot's machine and zone.
+    const std::pair<std::vector<uint8_t>, LogFacts> logs[] = {
+        {RealImage(), {"DC1.internal.greendale.edu", "0 Coordinated Universal Time", true, ""}},
+        {RealChunk0(), {"37L4247F27-26", "", true, ""}},
+    };
+    for (const auto& [image, want] : logs) {
+        RecordStream stream;
+        SkippedParts skipped;
+        std::string error;
+        LogFacts facts;
+        ASSERT_TRUE(ParseEvtxImage(image.data(), image.size(), &stream, &skipped, &error, &facts));
+        EXPECT_EQ(std::tie(facts.host, facts.zoneText, facts.systemRecords, facts.holds),
+                  std::tie(want.host, want.zoneText, want.systemRecords, want.holds));
+    }
 }
 
 // Chunk slots in any order, as after a wrap, and identifiers that repeat:
@@ -461,6 +479,7 @@ struct Written {
     const char* parent = "System";  // the element that holds the items
     const char* root = "Event";
     Fill more = nullptr;            // content after the items, inside their parent
+    Fill data = nullptr;            // content of EventData
 };
 
 // The binary XML of an event written out, for a record at chunk offset `at`.
@@ -484,7 +503,7 @@ std::vector<uint8_t> WrittenEvent(uint32_t at, const Written& w)
             if (w.more)
                 w.more(x);
         });
-        Element(x, "EventData", nullptr, nullptr, [](Xml*) {});
+        Element(x, "EventData", nullptr, nullptr, w.data ? w.data : [](Xml*) {});
     });
     Raw(&x, {0x00});
     return x.bytes;
@@ -533,6 +552,7 @@ TEST(EvtxFileWrittenOut, GivesTheFieldsOfItsTemplatedTwin)
         Written w;
         Row expected;
         uint32_t lost = 0;  // of the three records alike
+        LogFacts facts = {};
     };
     const Row twin = RowOf(Rows(Parse(RealChunk0()).stream), 3);
     ASSERT_EQ(twin.eventId, kBootMarker);
@@ -542,6 +562,15 @@ TEST(EvtxFileWrittenOut, GivesTheFieldsOfItsTemplatedTwin)
         return Written{"6009", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z", "System", "Event", more};
     };
     const auto generated = [&](uint32_t time) { return Row{3, time, kBootWritten, kBootMarker, 4}; };
+    const auto element = [](const char* name, const char* text) {
+        return [=](Xml* x) { Element(x, name, nullptr, nullptr, [=](Xml* x) { Text(x, text); }); };
+    };
+    // An uptime record of EventLog, whose EventData `data` holds.
+    const auto uptime = [](Fill data) {
+        return Written{"6013", "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z", "System", "Event", nullptr,
+                       data};
+    };
+    const Row uptimeRow{3, kBootWritten, kBootWritten, 0x8000177D, 4};
     const std::function<void(Xml*, int)> nest = [&nest](Xml* x, int depth) {
         if (depth > 0)
             Element(x, "D", nullptr, nullptr, [&nest, depth](Xml* x) { nest(x, depth - 1); });
@@ -601,13 +630,40 @@ TEST(EvtxFileWrittenOut, GivesTheFieldsOfItsTemplatedTwin)
                  Element(x, "D", nullptr, nullptr, [](Xml* x) { Text(x, "1"); });
          }),
          twin},
+        // What the records say of the log: the last Data item of the newest
+        // uptime record, the channel, and the computer of the newest boot record.
+        {"a Channel of System, a second Computer that names it",
+         with([&](Xml* x) {
+             element("Channel", "System")(x);
+             element("Computer", "PC-7")(x);
+         }),
+         twin, 0, {"PC-7", "", true, ""}},
+        {"a Channel of another log", with(element("Channel", "Security")), twin, 0, {"", "", false, "Security"}},
+        {"an uptime record: its last Data item states the zone",
+         uptime([&](Xml* x) {
+             element("Data", "60")(x);
+             element("Data", "-60 W. Europe Standard Time")(x);
+         }),
+         uptimeRow, 0, {"", "-60 W. Europe Standard Time", false, ""}},
+        {"an uptime record whose last Data item is empty",
+         uptime([&](Xml* x) {
+             element("Data", "480 Pacific Standard Time")(x);
+             Element(x, "Data", nullptr, nullptr, nullptr);
+         }),
+         uptimeRow},
+        {"an uptime record stating no zone", uptime(element("Data", "86400")), uptimeRow},
     };
     for (const Case& c : cases) {
         const auto body = [&](uint32_t at) { return WrittenEvent(at, c.w); };
-        const Parsed parsed = Parse(ImageOf({body, body, body}));
+        const std::vector<uint8_t> image = ImageOf({body, body, body});
+        Parsed parsed;
+        LogFacts facts;
+        parsed.ok = ParseEvtxImage(image.data(), image.size(), &parsed.stream, &parsed.skipped, &parsed.error, &facts);
         ASSERT_TRUE(parsed.ok) << c.name;
         EXPECT_EQ(parsed.skipped.records, c.lost) << c.name;
         EXPECT_EQ(RowOf(Rows(parsed.stream), 3), c.expected) << c.name;
+        EXPECT_EQ(std::tie(facts.host, facts.zoneText, facts.systemRecords, facts.holds),
+                  std::tie(c.facts.host, c.facts.zoneText, c.facts.systemRecords, c.facts.holds)) << c.name;
     }
 }
 

@@ -177,23 +177,32 @@ TEST(SavedLogFile, LoadsFilesOfEverySizeRoundAHugePageByteForByte)
         const std::vector<uint8_t> image = LinearLog(c.fileSize, c.recordSize, c.slack);
         EventLogScript expected;
         SkippedParts damage;
-        ASSERT_TRUE(ParseEvtImage(image.data(), image.size(), &expected, &damage, &error)) << error;
+        LogFacts expectedFacts;
+        ASSERT_TRUE(ParseEvtImage(image.data(), image.size(), &expected, &damage, &error, &expectedFacts)) << error;
         ASSERT_GT(expected.newestFirst.size(), 10u);
         const std::string path = WriteTemporaryFile(image);
         ASSERT_FALSE(path.empty());
         for (const auto load : {LoadSavedLog, LoadSavedLogCopied, LoadThroughPipe}) {
             EventLogScript script;
             SkippedParts skipped;
+            LogFacts facts{"left from before", "60 W. Europe Standard Time", true, "Security"};
             error.clear();
-            ASSERT_TRUE(load(path.c_str(), &script, &skipped, &error, nullptr)) << error;
+            ASSERT_TRUE(load(path.c_str(), &script, &skipped, &error, &facts)) << error;
             EXPECT_EQ(DifferingRecords(script, expected), 0u) << "records that differ from the file's";
+            EXPECT_EQ(facts.host, expectedFacts.host);
+            EXPECT_EQ(facts.holds, expectedFacts.holds);
+            EXPECT_EQ(facts.zoneText, "");
+            EXPECT_FALSE(facts.systemRecords);
             if (script.image) {
                 EXPECT_EQ(script.imageSize, c.fileSize);
                 EXPECT_EQ(std::memcmp(script.image.get(), image.data(), image.size()), 0);
             }
         }
 
-        ASSERT_TRUE(LoadSavedLog(evtxPath.c_str(), &reused, &reusedSkipped, &error)) << error;
+        LogFacts evtxFacts;
+        ASSERT_TRUE(LoadSavedLog(evtxPath.c_str(), &reused, &reusedSkipped, &error, &evtxFacts)) << error;
+        EXPECT_EQ(evtxFacts.host, "37L4247F27-26");
+        EXPECT_TRUE(evtxFacts.systemRecords);
         // Its records lie in the stream's bytes alone: a size left from an
         // image before would send reads to an image that is gone.
         ASSERT_FALSE(reused.image);
