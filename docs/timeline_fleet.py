@@ -9,6 +9,7 @@ of 24 boot cycles each, from the summer of 2015 like that sample, every
 machine's history shifted by some days, some of its cycles ending in a
 crash; the newest still running."""
 import os
+import struct
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -21,15 +22,26 @@ SAMPLE = os.path.join(HERE, "..", "samples", "System.evtx")
 CUT = 0x1000 + 5 * 0x10000 + 0x7000  # in its sixth chunk
 
 
+def named_record(number, when, event_id, host):
+    """A record of the EventLog source, as the service writes them, naming the computer `host`."""
+    names = ("EventLog\0%s\0" % host).encode("utf-16-le")
+    names += b"\0" * (-len(names) % 4)
+    size = 0x38 + len(names) + 4
+    fixed = struct.pack("<IIIIIIHHHHIIIIII", size, 0x654C664C, number, when - 60, when, event_id, 4, 0, 0, 0, 0,
+                        size - 4, 0, 0, 0, size - 4)
+    return fixed + names + struct.pack("<I", size)
+
+
 def machine_log(n):
     """24 cycles of a few hours to a few days; every machine crashes on its own rhythm."""
     records, when = [], START + 86400 * (n * 7 % 30) + 3600 * (n % 24)
+    host = "PC-%02d" % n
     for i in range(CYCLES):
-        records.append(evt_writer.record(len(records) + 1, when, evt_writer.BOOT, 4))
+        records.append(named_record(len(records) + 1, when, evt_writer.BOOT, host))
         length = 3600 * (5 + (n * 13 + i * 7) % 40) + 86400 * ((n + i) % 6 == 0) * (1 + n % 3)
         died = (i * (n % 5 + 1) + n) % 9 == 0
         if not died and i + 1 < CYCLES:
-            records.append(evt_writer.record(len(records) + 1, when + length, evt_writer.STOP, 4))
+            records.append(named_record(len(records) + 1, when + length, evt_writer.STOP, host))
         when += length + 600 + 3600 * ((n + i) % 4)
     return evt_writer.evt(records, 0x30 + sum(map(len, records)) + 0x28 + 0x100)
 

@@ -416,7 +416,7 @@ void OrderNewestFirst(OutRecord* records, size_t count, bool ordered)
 
 size_t GuessedEvtxRecords(uint64_t fileSize)
 {
-    return fileSize > kFileHeaderBlock ? static_cast<size_t>((fileSize - kFileHeaderBlock) / kGuessedRecordSize) : 0;
+    return static_cast<size_t>(fileSize / kGuessedRecordSize);
 }
 
 // Refuses a header that is too short, of another signature or version, or a

@@ -562,6 +562,10 @@ def seeds(sample):
         "headerless-first-spoilt.evtx": one(headerless(with_spoilt(built_chunk([tmpl()] * 2), {0}))),
         "budget.evtx": one(budget_chunk()),
         "many-plans.evtx": one(plans_chunk(1100)),
+        # More records than a headerless chunk is guessed to hold, before a
+        # chunk that claims many: the block of records must grow.
+        "outgrown.evtx": one(headerless(built_chunk([lambda at: b"\x0f\x01\x01\x00\x00"] * 1625, slot=True)),
+                             built_chunk([tmpl()], claimed=(1, 2000), slot=True)),
     }
     for name, data in facts_chunks().items():
         out[name] = one(data)
