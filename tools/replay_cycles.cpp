@@ -143,6 +143,8 @@ bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
         LoadEventLogScript(std::move(script));
         char noArguments[] = "";
         TallyvaneMain(nullptr, nullptr, noArguments, 10);
+        // Let the log go now: a worker reading the next one would otherwise hold both.
+        LoadEventLogScript(EventLogScript{});
         file->text = RecordedWindowSoFar().text;
         if (gatherCycles)
             file->cycles = TableCycles(offset);

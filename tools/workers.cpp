@@ -1,26 +1,27 @@
 // Inputs read in parallel by forked worker processes. The program's scan
 // keeps its table in process-wide variables, so a worker is a process, not a
-// thread: each reads one input at a time, as the main process hands them
-// out, and sends back what its output needs; the main process hands each
-// result on in argument order, so the output is what one reader gives.
+// thread: each reads one input at a time, the next that none has taken,
+// and sends back what its output needs; the main process hands each result
+// on in argument order, so the output is what one reader gives.
 
 #include <poll.h>
+#include <sys/mman.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <new>
 #include <utility>
 #include <vector>
 
 #include "tools/replay.h"
 
 namespace {
-
-constexpr uint64_t kNoMoreInputs = UINT64_MAX;
 
 // --- Results as bytes: lengths and numbers in the host's order, since both
 // ends are this one program on this one machine.
@@ -164,17 +165,19 @@ bool ReceiveMessage(int fd, uint64_t* index, std::string* bytes)
 
 struct Worker {
     pid_t pid = -1;
-    int inputs = -1;   // the main process writes indexes here ...
-    int results = -1;  // ... and reads results here
-    bool busy = false;
+    int results = -1;  // the main process reads the worker's results here
+    bool open = true;  // until the worker has said all it will
 };
 
-// A worker's life: read the index of an input, read it, send its result; until told to stop.
-[[noreturn]] void WorkerLoop(int inputs, int results, InputReader read)
+// The next input to read, shared by every worker: each takes the next one
+// as it comes free, so that a long log holds up no other, and the main
+// process need not hand them out.
+std::atomic<uint64_t>* nextInput = nullptr;
+
+// A worker's life: take the next input, read it, send its result; until none is left.
+[[noreturn]] void WorkerLoop(size_t count, int results, InputReader read)
 {
-    uint64_t index;
-    std::string unused;
-    while (ReceiveMessage(inputs, &index, &unused) && index != kNoMoreInputs) {
+    for (uint64_t index; (index = nextInput->fetch_add(1)) < count;) {
         InputResult result;
         read(static_cast<size_t>(index), &result);
         if (!SendMessage(results, index, Serialize(result)))
@@ -184,48 +187,37 @@ struct Worker {
 }
 
 // Starts a worker; false, with errno set, when no pipe or process can be had.
-bool StartWorker(Worker* worker, const std::vector<Worker>& started, InputReader read)
+bool StartWorker(Worker* worker, const std::vector<Worker>& started, size_t count, InputReader read)
 {
-    int toWorker[2], fromWorker[2];
-    if (pipe(toWorker) != 0)
+    int fromWorker[2];
+    if (pipe(fromWorker) != 0)
         return false;
-    if (pipe(fromWorker) != 0) {
-        close(toWorker[0]);
-        close(toWorker[1]);
-        return false;
-    }
     // Buffered output would otherwise be written once more by the child.
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t pid = fork();
     if (pid < 0) {
-        for (int fd : {toWorker[0], toWorker[1], fromWorker[0], fromWorker[1]})
-            close(fd);
+        close(fromWorker[0]);
+        close(fromWorker[1]);
         return false;
     }
     if (pid == 0) {
-        for (const Worker& other : started) {
-            close(other.inputs);
+        for (const Worker& other : started)
             close(other.results);
-        }
-        close(toWorker[1]);
         close(fromWorker[0]);
-        WorkerLoop(toWorker[0], fromWorker[1], read);
+        WorkerLoop(count, fromWorker[1], read);
     }
-    close(toWorker[0]);
     close(fromWorker[1]);
-    *worker = Worker{pid, toWorker[1], fromWorker[0], false};
+    *worker = Worker{pid, fromWorker[0], true};
     return true;
 }
 
+// Waits for every worker to end, ending them first when `abandon`.
 void StopWorkers(std::vector<Worker>* workers, bool abandon)
 {
     for (Worker& worker : *workers) {
         if (abandon)
             kill(worker.pid, SIGTERM);
-        else
-            SendMessage(worker.inputs, kNoMoreInputs, {});
-        close(worker.inputs);
         close(worker.results);
         while (waitpid(worker.pid, nullptr, 0) < 0 && errno == EINTR) {
         }
@@ -252,70 +244,69 @@ bool ReadInputs(size_t count, int workerCount, InputReader read, ResultSink sink
         }
         return true;
     }
+    void* shared = mmap(nullptr, sizeof(std::atomic<uint64_t>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared == MAP_FAILED) {
+        *error = std::string("cannot share the inputs among workers: ") + std::strerror(errno);
+        return false;
+    }
+    static_assert(std::atomic<uint64_t>::is_always_lock_free, "the counter is shared between processes");
+    nextInput = new (shared) std::atomic<uint64_t>(0);
     std::vector<Worker> workers;
     const size_t wanted = std::min(count, static_cast<size_t>(workerCount));
     while (workers.size() < wanted) {
         Worker worker;
-        if (!StartWorker(&worker, workers, read)) {
-            if (workers.empty()) {
-                *error = std::string("cannot start a worker: ") + std::strerror(errno);
-                return false;
-            }
+        if (!StartWorker(&worker, workers, count, read))
             break;  // fewer workers than asked for still read everything
-        }
         workers.push_back(worker);
     }
-    size_t next = 0;     // the next input to hand out
+    bool sound = !workers.empty();
+    if (!sound)
+        *error = std::string("cannot start a worker: ") + std::strerror(errno);
     size_t emitted = 0;  // the next input whose result goes to the sink
     std::map<size_t, InputResult> waiting;
-    const auto handOut = [&](Worker& worker) {
-        if (next < count && SendMessage(worker.inputs, next, {})) {
-            ++next;
-            worker.busy = true;
-        }
-    };
-    for (Worker& worker : workers)
-        handOut(worker);
-    while (emitted < count) {
+    bool stopped = false;
+    while (sound && !stopped && emitted < count) {
         std::vector<pollfd> polled;
         std::vector<Worker*> owners;
         for (Worker& worker : workers) {
-            if (worker.busy) {
+            if (worker.open) {
                 polled.push_back({worker.results, POLLIN, 0});
                 owners.push_back(&worker);
             }
         }
         if (polled.empty() || (poll(polled.data(), polled.size(), -1) < 0 && errno != EINTR)) {
             *error = "the workers stopped before every file was read";
-            StopWorkers(&workers, true);
-            return false;
+            sound = false;
+            break;
         }
-        for (size_t w = 0; w < polled.size(); ++w) {
+        for (size_t w = 0; w < polled.size() && sound; ++w) {
             if (!(polled[w].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
             Worker& worker = *owners[w];
             uint64_t index;
             std::string bytes;
             InputResult result;
-            if (!ReceiveMessage(worker.results, &index, &bytes) || index >= count || !Deserialize(bytes, &result)) {
-                *error = "a worker died while reading";
-                StopWorkers(&workers, true);
-                return false;
+            if (!ReceiveMessage(worker.results, &index, &bytes)) {
+                worker.open = false;  // done, or died: the count of results tells
+                continue;
             }
-            worker.busy = false;
+            if (index >= count || !Deserialize(bytes, &result)) {
+                *error = "a worker sent what no worker writes";
+                sound = false;
+                break;
+            }
             waiting.emplace(static_cast<size_t>(index), std::move(result));
-            handOut(worker);
         }
-        for (auto ready = waiting.find(emitted); ready != waiting.end(); ready = waiting.find(emitted)) {
-            const bool more = sink(emitted, std::move(ready->second));
+        for (auto ready = waiting.find(emitted); sound && ready != waiting.end(); ready = waiting.find(emitted)) {
+            stopped = !sink(emitted, std::move(ready->second));
             waiting.erase(ready);
             ++emitted;
-            if (!more) {
-                StopWorkers(&workers, true);
-                return true;
-            }
+            if (stopped)
+                break;
         }
     }
-    StopWorkers(&workers, false);
-    return true;
+    StopWorkers(&workers, !sound || stopped);
+    munmap(shared, sizeof(std::atomic<uint64_t>));
+    nextInput = nullptr;
+    return sound;
 }
