@@ -176,6 +176,11 @@ class Check:
         self.quoted, self.broken = os.path.join(work, 'say "hi".evt'), os.path.join(work, "line\nbreak.evt")
         for name in (self.quoted, self.broken):
             shutil.copyfile(samples[0], name)
+        # A Security log: no record is the System log's.
+        self.security = os.path.join(work, "security.evt")
+        with open(self.security, "wb") as out:
+            out.write(evt_writer.evt([evt_writer.record(n, 1300000000 + n, 4624, 8, source="Security", computer="PC")
+                                      for n in (1, 2)], 0x400))
         self.many = os.path.join(work, "many.evt")
         write_many_cycles(self.many)
         # The most cycles that still get a row each; and a log of no records, whose timeline is short.
@@ -352,6 +357,10 @@ class Check:
         off = [(x, t) for x, t in points if abs(x0 + (x1 - x0) * (t - t0) / (t1 - t0) - x) > 1.5]
         return problems + (["not on one time axis: %r of %r" % (off, points)] if off else [])
 
+    def not_system(self, out, _):
+        want = ["evt-replay: %s: holds no System log records; its newest record is of Security" % self.security]
+        return [] if out.returncode == 0 and out.stderr.decode().splitlines() == want else ["%d %r" % (out.returncode, out.stderr)]
+
     def log_untouched(self, out, _):
         with open(self.copy, "rb") as f:
             intact = f.read() == self.copy_bytes
@@ -512,6 +521,7 @@ def main():
             ("folder read with -r", ["-r", c.folder], c.folder_read, c.folder_logs),
             ("folder without -r", [c.folder], c.folder_refused, []),
             ("standard input", ["-"], c.standard_input, [evt]),
+            ("not a System log", [c.security], c.not_system, []),
             ("timeline of one file", ["--timeline=" + c.svg, c.many], c.timeline, [c.many]),
             ("timeline of several", ["--timeline=" + c.svg, evt, evtx, c.many, c.damaged], c.timeline, [evt, evtx, c.many, c.damaged]),
             ("odd file name", [b"--format=json", b"--timeline=" + c.svg.encode(), c.odd, evt.encode()], c.odd_name, []),

@@ -14,9 +14,12 @@ import sys
 BOOT, STOP = 0x80001779, 0x80001776
 
 
-def record(number, time_written, event_id, event_type, size=0x40):
+def record(number, time_written, event_id, event_type, size=0x40, source=None, computer=""):
+    """A record; with `source`, its source and computer names follow the fixed part, as the service writes them."""
+    names = ("%s\0%s\0" % (source, computer)).encode("utf-16-le") if source is not None else b""
+    size = max(size, (0x38 + len(names) + 4 + 3) // 4 * 4)
     body = struct.pack("<IIIIIIHHHHIIIIII", size, 0x654C664C, number, time_written - 60, time_written,
-                       event_id, event_type, 0, 0, 0, 0, 0, 0, 0, 0, 0)
+                       event_id, event_type, 0, 0, 0, 0, 0, 0, 0, 0, 0) + names
     return body + b"\0" * (size - len(body) - 4) + struct.pack("<I", size)
 
 
