@@ -229,17 +229,10 @@ int ChooseZone()
     return -1;
 }
 
-// " (HOST)" for the line above a file's block, its control characters made
-// '?' so that a log cannot drive the terminal; "" without a host.
+// " (HOST)" for the line above a file's block; "" without a host.
 std::string HostSuffix(const std::string& host)
 {
-    if (host.empty())
-        return "";
-    std::string suffix = " (" + host + ")";
-    for (char& c : suffix)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
-    return suffix;
+    return host.empty() ? "" : " (" + Printable(host) + ")";
 }
 
 // --- Reading one input, in whichever process reads it.
@@ -275,6 +268,8 @@ std::string FileOutput(const ReplayFile& file)
     return text;
 }
 
+// Reads inputs[index] into *result: its part of the output in the format
+// chosen and its notes, or why it could not be read.
 void ReadInput(size_t index, InputResult* result)
 {
     const std::string& path = inputs[index];

@@ -69,6 +69,9 @@ bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error);
 // The offset from UTC, in seconds, that the program's texts are shifted by:
 // the local zone's offset in force now.
 int64_t ProgramTextOffset();
+// A text a log holds, fit for a line on a terminal: its control characters
+// become '?', so that a made log cannot drive the terminal it is read on.
+std::string Printable(std::string text);
 // "running", "died" or "stopped".
 const char* CycleStateWord(CycleState state);
 

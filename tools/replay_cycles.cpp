@@ -64,17 +64,6 @@ std::vector<ReplayCycle> TableCycles(int64_t offset)
     return cycles;
 }
 
-// A text a log holds, fit for a line on a terminal: its control characters
-// become '?', so that a made log cannot drive the terminal it is read on.
-std::string Printable(std::string text)
-{
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = '?';
-    }
-    return text;
-}
-
 // Takes from the log what the outputs say of it, and with --zone=log makes
 // the zone it states the one in force, adding a line to file->notes when
 // that is only a fixed offset, or when TZ stands in for a zone not stated.
@@ -103,6 +92,15 @@ void UseFileZone(const char* path, const LogFacts& facts, ReplayFile* file)
 
 bool utcTimes = false;
 bool gatherCycles = false;
+
+std::string Printable(std::string text)
+{
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    }
+    return text;
+}
 ZoneChoice zoneChoice;
 
 // The offset that PlatformFileTimeToLocalFileTime, and so FormatEventTime,
