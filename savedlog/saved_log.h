@@ -47,6 +47,11 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
 bool ParseEvtxImage(const uint8_t* data, size_t size, RecordStream* stream, SkippedParts* skipped,
                     std::string* error, LogFacts* facts = nullptr);
 
+// Which kind of log the first `size` bytes at `head` begin: .evtx by its
+// file signature, .evt by its header's; kNone for neither.
+enum class SavedLogKind { kNone, kEvt, kEvtx };
+SavedLogKind SavedLogKindOf(const uint8_t* head, size_t size);
+
 // Reads an image of either kind, chosen by its signature, in place where the
 // reader can, counting its damage in *skipped. False with a one-line reason
 // when it is neither.

@@ -47,6 +47,16 @@ constexpr uint8_t kEvtSignature[4] = {'L', 'f', 'L', 'e'};
 
 }  // namespace
 
+SavedLogKind SavedLogKindOf(const uint8_t* head, size_t size)
+{
+    if (size >= sizeof kEvtxSignature && std::memcmp(head, kEvtxSignature, sizeof kEvtxSignature) == 0)
+        return SavedLogKind::kEvtx;
+    if (size >= kEvtSignatureAt + sizeof kEvtSignature &&
+        std::memcmp(head + kEvtSignatureAt, kEvtSignature, sizeof kEvtSignature) == 0)
+        return SavedLogKind::kEvt;
+    return SavedLogKind::kNone;
+}
+
 // Parses the image at `data` in place, then copies it, so that the caller's
 // bytes need not outlive the stream.
 bool ParseEvtImage(const uint8_t* data, size_t size, RecordStream* stream, SkippedParts* skipped,
@@ -64,7 +74,7 @@ bool ParseEvtImage(const uint8_t* data, size_t size, RecordStream* stream, Skipp
 bool ParseSavedLogImage(std::shared_ptr<const uint8_t> image, size_t size, RecordStream* stream,
                         SkippedParts* skipped, std::string* error, LogFacts* facts)
 {
-    if (size >= sizeof kEvtxSignature && std::memcmp(image.get(), kEvtxSignature, sizeof kEvtxSignature) == 0)
+    if (SavedLogKindOf(image.get(), size) == SavedLogKind::kEvtx)
         return ParseEvtxImage(image.get(), size, stream, skipped, error, facts);
     return ParseEvtImageInPlace(std::move(image), size, stream, skipped, error, facts);
 }
@@ -257,12 +267,12 @@ bool LoadSavedLogDescriptor(int file, RecordStream* stream, SkippedParts* skippe
     size_t got = 0;
     if (!ReadFully(file, head, regular ? std::min<uint64_t>(size, sizeof head) : sizeof head, &got))
         return FailWithErrno(error, errno);
-    if (got >= sizeof kEvtxSignature && std::memcmp(head, kEvtxSignature, sizeof kEvtxSignature) == 0)
+    const SavedLogKind kind = SavedLogKindOf(head, got);
+    if (kind == SavedLogKind::kEvtx)
         return LoadEvtxDescriptor(file, head, got, size, stream, skipped, error, facts);
     // Without either signature the .evt reader refuses the file from its
     // header alone: the rest, which a device may never end, is not read.
-    if (got < kEvtSignatureAt + sizeof kEvtSignature ||
-        std::memcmp(head + kEvtSignatureAt, kEvtSignature, sizeof kEvtSignature) != 0)
+    if (kind == SavedLogKind::kNone)
         return ParseSavedLogImage({head, [](const uint8_t*) {}}, got, stream, skipped, error, facts);
     if (regular)
         return LoadEvtFile(file, head, got, static_cast<size_t>(size), stream, skipped, error, facts);

@@ -17,11 +17,8 @@
 
 namespace {
 
-// The first bytes of either kind of log: .evtx files begin with their
-// signature, .evt files carry theirs after the header's size.
-constexpr char kEvtxSignature[8] = {'E', 'l', 'f', 'F', 'i', 'l', 'e', '\0'};
-constexpr char kEvtSignature[4] = {'L', 'f', 'L', 'e'};
-constexpr size_t kEvtSignatureAt = 4;
+// Enough of a file's start to tell whether it is a log.
+constexpr size_t kSignatureBytes = 8;
 
 // Whether a file name ends as a saved log's does, in any case, as Windows
 // writes them (SysEvent.Evt).
@@ -103,15 +100,13 @@ std::string TimelineHazard(const std::string& path, const std::vector<std::strin
     }
     if (!exists || !S_ISREG(status.st_mode))
         return "";
-    char head[sizeof kEvtxSignature] = {};
+    uint8_t head[kSignatureBytes] = {};
     const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (file < 0)
         return "";
     const ssize_t got = read(file, head, sizeof head);
     close(file);
-    const bool evtx = got == sizeof head && std::memcmp(head, kEvtxSignature, sizeof head) == 0;
-    const bool evt = got == sizeof head && std::memcmp(head + kEvtSignatureAt, kEvtSignature, sizeof kEvtSignature) == 0;
-    return evtx || evt ? "it holds an event log" : "";
+    return got > 0 && SavedLogKindOf(head, static_cast<size_t>(got)) != SavedLogKind::kNone ? "it holds an event log" : "";
 }
 
 bool BeginReplacing(const std::string& path, PendingFile* file, std::string* error)
