@@ -21,12 +21,12 @@ NATIVE = os.path.join(ROOT, "build", "native")
 REPLAY = os.path.join(ROOT, "build", "win64", "tallyvane-replay.exe")
 LIST_VIEW_PROBE = os.path.join(ROOT, "build", "win64", "list_view_probe.exe")
 WITH_WINE = os.path.join(ROOT, "scripts", "with-wine")
-EVT_REPLAY = os.path.join(NATIVE, "tools", "evt-replay")
+EVT_REPLAY = os.path.join(NATIVE, "evt-replay", "evt-replay")
 SYSTEM_EVTX = os.path.join(DATA, "System.evtx")
 BIG_EVTX = os.path.join(ROOT, "build", "big64.evtx")
 DAMAGED_EVTX = os.path.join(ROOT, "build", "big64-damaged.evtx")
 RUNS = 5
-sys.path.insert(0, os.path.join(ROOT, "tests", "tools"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "evt-replay"))
 from evt_writer import cycles_log  # noqa: E402
 import require  # noqa: E402
 
@@ -160,7 +160,7 @@ def fleet_rows(scratch):
         ("Peak memory of `evt-replay`, 64 MB .evtx log, against the file's size",
          "%.3f× (%.1f MiB of %.1f MiB; a quarter and 16 MiB: %.1f MiB)" % (peak / size, peak / 2 ** 20, size / 2 ** 20,
                                                                           size / 4 / 2 ** 20 + 16),
-         "≤ a quarter + 16 MiB", "`/usr/bin/time -f %M build/native/tools/evt-replay -j 1 build/big64.evtx`"),
+         "≤ a quarter + 16 MiB", "`/usr/bin/time -f %M build/native/evt-replay/evt-replay -j 1 build/big64.evtx`"),
         ("Peak memory of a worker, fleet of 8 copies of the 64 MB log, against one file's size",
          "%.3f× (%.1f MiB)" % (fleet_peak / size, fleet_peak / 2 ** 20), "≤ a quarter + 16 MiB",
          "`/usr/bin/time -f %M evt-replay big-*`: the largest of the process and its workers"),
@@ -197,7 +197,7 @@ def log_rows(scratch):
          "dynamically as `evt-replay` is; `evt-replay`; `evtexport`",
          "%.2f ms, %.2f ms; %.2f ms; %.0f ms" % (evt["nop-ms"], evt["dynamic-nop-ms"], evt["replay-ms"],
                                                   evt["export-ms"]), "",
-         "`hyperfine -N --warmup 5 --runs 40 ./nop-static ./nop-dynamic 'build/native/tools/evt-replay "
+         "`hyperfine -N --warmup 5 --runs 40 ./nop-static ./nop-dynamic 'build/native/evt-replay/evt-replay "
          "SysEvent.Evt' 'evtexport SysEvent.Evt'` (nop-static: gcc -static; nop-dynamic: g++ "
          "-Wl,--no-as-needed, the C and C++ libraries), its user and system means"),
         ("`evt-replay` (linked dynamically) against the do-nothing program linked as it is, CPU time, real XP log",
@@ -209,7 +209,7 @@ def log_rows(scratch):
         ("`evtxexport` against `evt-replay`, CPU time, Windows 7 System.evtx (2.1 MB)",
          against(small["ratio"], small["replay-ms"], small["export-ms"]), "≥ 100×",
          "`hyperfine -N --runs 5 'evtxexport System.evtx'`, then `hyperfine -N --warmup 2 --runs 20 "
-         "'build/native/tools/evt-replay System.evtx'`, user and system means"),
+         "'build/native/evt-replay/evt-replay System.evtx'`, user and system means"),
         (".evtx reader, 64 MB log (1023 chunks), one core", "%.2f GB/s" % (speed / 1e9), "≥ 1 GB/s",
          "`build/native/benchmarks/evtx_bench build/big64.evtx --benchmark_repetitions=5`"),
         (".evtx reader, the same log with every chunk header zeroed and every tenth record spoilt, one core",
@@ -219,7 +219,7 @@ def log_rows(scratch):
         ("`evtxexport` against `evt-replay`, CPU time, 64 MB .evtx log (3 runs of `evtxexport`)",
          against(large["ratio"], large["replay-ms"], large["export-ms"]), "≥ 300×",
          "`hyperfine -N --runs 1 'evtxexport big64.evtx'`, then `hyperfine -N --warmup 2 --runs 10 "
-         "'build/native/tools/evt-replay big64.evtx'`, three times"),
+         "'build/native/evt-replay/evt-replay big64.evtx'`, three times"),
     ] + fleet_rows(scratch)
 
 

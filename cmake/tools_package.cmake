@@ -1,5 +1,5 @@
 # The Debian package of the Linux tools (evt-replay and its manual page), made
-# by CPack's DEB generator from the install rules of tools/, which include
+# by CPack's DEB generator from the install rules of evt-replay/, which include
 # this before they make their targets, as Debian's own tools would make it:
 # the program linked dynamically, its Depends read from it by dpkg-shlibdeps,
 # a Debian changelog, no section a Debian build strips. scripts/package

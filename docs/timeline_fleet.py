@@ -13,7 +13,7 @@ import struct
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "tools"))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "evt-replay"))
 import evt_writer  # noqa: E402
 
 START = 1434326400  # 2015-06-15 00:00 UTC

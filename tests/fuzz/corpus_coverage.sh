@@ -8,7 +8,7 @@
 set -euo pipefail
 build=$1/coverage
 source=$2
-. "$source/tests/tools/require.sh"
+. "$source/tests/evt-replay/require.sh"
 require clang++=clang llvm-profdata=llvm llvm-cov=llvm
 mkdir -p "$build"
 flags=(-std=c++17 -O1 -fno-exceptions -fsanitize=fuzzer -fprofile-instr-generate -fcoverage-mapping -I"$source")

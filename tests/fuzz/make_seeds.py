@@ -6,7 +6,7 @@ import os
 import struct
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tools"))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "evt-replay"))
 from evt_writer import evt, history, record  # noqa: E402
 from evtx_seeds import seeds as evtx_seeds  # noqa: E402
 

@@ -8,7 +8,7 @@
 # path in it, and that lintian finds no error and no warning in it.
 set -euo pipefail
 root=$(cd "$1" && pwd)
-source "$root/tests/tools/require.sh"
+source "$root/tests/evt-replay/require.sh"
 require lintian=lintian dpkg-shlibdeps=dpkg-dev file=file
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -63,8 +63,8 @@ grep -q -F "Copyright: $(sed -n 's/^Copyright (c) //p' "$root/LICENSE")" "$doc/c
     problems+=("the copyright file does not hold LICENSE's holder and text")
 zcat "$doc/changelog.Debian.gz" | head -1 | grep -q -F "tallyvane-evt-replay ($(field Version)) " ||
     problems+=("the changelog's latest entry is not version $(field Version)")
-zcat "$work/root/usr/share/man/man1/evt-replay.1.gz" | cmp -s - "$root/tools/evt-replay.1" ||
-    problems+=("the manual page is not tools/evt-replay.1")
+zcat "$work/root/usr/share/man/man1/evt-replay.1.gz" | cmp -s - "$root/evt-replay/evt-replay.1" ||
+    problems+=("the manual page is not evt-replay/evt-replay.1")
 
 # Errors and warnings only: lintian's informational tags are advice. A lintian
 # that cannot run is a failure, not a clean report.

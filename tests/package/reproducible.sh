@@ -6,7 +6,7 @@
 # inside the zip with their checksums, and that the zip carries the licence.
 set -euo pipefail
 root=$(cd "$1" && pwd)
-source "$root/tests/tools/require.sh"
+source "$root/tests/evt-replay/require.sh"
 require git=git unzip=unzip
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

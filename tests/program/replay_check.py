@@ -16,7 +16,7 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "evt-replay"))
 from evt_writer import cycles_log  # noqa: E402
 
 WITH_WINE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "with-wine")
@@ -56,7 +56,7 @@ def wrapped_log_dump_matches_evt_replay(replay, evt_replay, log):
 def damaged_log_dump_matches_evt_replay(replay, evt_replay, log):
     """Copies of the .evtx log with a chunk header of zeros, and with a record of size 0
     right before a boot record: the same rows as evt-replay's, and the same damage line."""
-    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "evt-replay"))
     from evtx_damage import cases  # noqa: E402
     wanted = ("chunk header all zeros", "record of size 0 before a boot record")
     with tempfile.TemporaryDirectory() as folder:

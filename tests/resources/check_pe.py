@@ -15,7 +15,7 @@ import sys
 import xml.etree.ElementTree as ET
 from collections import namedtuple
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tools'))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'evt-replay'))
 import require  # noqa: E402
 
 pefile = require.module('pefile', 'python3-pefile')

@@ -22,7 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 RESOURCES = os.path.join(ROOT, 'resources')
 sys.path.insert(0, HERE)
-sys.path.insert(0, os.path.join(ROOT, 'tests', 'tools'))
+sys.path.insert(0, os.path.join(ROOT, 'tests', 'evt-replay'))
 
 import check_pe  # noqa: E402
 import require  # noqa: E402
@@ -185,7 +185,7 @@ class IconFileTests(unittest.TestCase):
     def test_committed_icon_is_what_the_generator_makes(self):
         with tempfile.TemporaryDirectory() as directory:
             out = os.path.join(directory, 'icon.ico')
-            subprocess.run([sys.executable, os.path.join(ROOT, 'tools', 'make_icon.py'),
+            subprocess.run([sys.executable, os.path.join(ROOT, 'resources', 'make_icon.py'),
                             '--output', out], check=True)
             self.assertEqual(read(out), self.ico)
 

@@ -18,7 +18,7 @@ import sys
 import tempfile
 
 ROOT = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "..")
-sys.path.insert(0, os.path.join(ROOT, "tests", "tools"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "evt-replay"))
 import require  # noqa: E402
 
 BASH = "/bin/bash"
@@ -33,20 +33,20 @@ LOG_TOOLS = [("hyperfine", "hyperfine"), ("evtexport", "libevt-utils"), ("evtxex
 
 # (check, its command line from the root, modules made missing, what it needs: [(command or module, package)])
 CASES = [
-    ("evt-replay against evtexport", ["tests/tools/evt_replay_check.py", "real", "/nonexistent/evt-replay", EVT],
+    ("evt-replay against evtexport", ["tests/evt-replay/evt_replay_check.py", "real", "/nonexistent/evt-replay", EVT],
      [], [("evtexport", "libevt-utils")]),
     ("the same with standard input closed",
-     ["tests/tools/evt_replay_check.py", "real-stdin-closed", "/nonexistent/evt-replay", EVT],
+     ["tests/evt-replay/evt_replay_check.py", "real-stdin-closed", "/nonexistent/evt-replay", EVT],
      [], [("evtexport", "libevt-utils")]),
-    ("damaged copies of the XP log", ["tests/tools/evt_replay_check.py", "damaged", "/nonexistent/evt-replay", EVT],
+    ("damaged copies of the XP log", ["tests/evt-replay/evt_replay_check.py", "damaged", "/nonexistent/evt-replay", EVT],
      [], [("evtexport", "libevt-utils")]),
-    ("evt-replay's options", ["tests/tools/evt_replay_options_check.py", "/nonexistent/evt-replay", EVT, EVTX],
+    ("evt-replay's options", ["tests/evt-replay/evt_replay_options_check.py", "/nonexistent/evt-replay", EVT, EVTX],
      [], [("evtexport", "libevt-utils"), ("evtxexport", "libevtx-utils")]),
-    ("the same without python3-evtx", ["tests/tools/evt_replay_options_check.py", "/nonexistent/evt-replay", EVT, EVTX],
+    ("the same without python3-evtx", ["tests/evt-replay/evt_replay_options_check.py", "/nonexistent/evt-replay", EVT, EVTX],
      ["Evtx"], [("module Evtx.Evtx", "python3-evtx")]),
-    ("evt-replay against python3-evtx", ["tests/tools/evtx_check.py", "sample", "/nonexistent/evt-replay", EVTX],
+    ("evt-replay against python3-evtx", ["tests/evt-replay/evtx_check.py", "sample", "/nonexistent/evt-replay", EVTX],
      ["Evtx"], [("module Evtx.Evtx", "python3-evtx")]),
-    ("the damaged .evtx files", ["tests/tools/evtx_check.py", "damaged", "/nonexistent/evt-replay", EVTX],
+    ("the damaged .evtx files", ["tests/evt-replay/evtx_check.py", "damaged", "/nonexistent/evt-replay", EVTX],
      ["Evtx"], [("module Evtx.Evtx", "python3-evtx")]),
     ("the built program's file check", ["tests/resources/check_pe.py", "/nonexistent/tallyvane.exe", "x86"],
      ["pefile"], [("module pefile", "python3-pefile")]),

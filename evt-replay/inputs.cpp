@@ -13,7 +13,7 @@
 #include <cstring>
 #include <strings.h>
 
-#include "tools/replay.h"
+#include "evt-replay/replay.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/replay.h"
+#include "evt-replay/replay.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <initializer_list>
 #include <string_view>
 
-#include "tools/replay.h"
+#include "evt-replay/replay.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "history/read_buffer_seam.h"
 #include "replay/record_source.h"
 #include "replay/window_recorder.h"
-#include "tools/replay.h"
+#include "evt-replay/replay.h"
 #include "window/main_title.h"
 
 #include <sys/mman.h>

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "tools/replay.h"
+#include "evt-replay/replay.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Any bytes as the character data of an XML document (UTF-8): file names
 // need not be UTF-8, and XML refuses most control characters outright.
 
-#include "tools/xml_text.h"
+#include "evt-replay/xml_text.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/replay.h"
+#include "evt-replay/replay.h"
 
 namespace {
 

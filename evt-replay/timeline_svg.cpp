@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/replay.h"
-#include "tools/xml_text.h"
+#include "evt-replay/replay.h"
+#include "evt-replay/xml_text.h"
 
 namespace {
 

@@ -9,7 +9,7 @@ group entry from it; Windows shrinks the same image for the 16x16 spots.
 The output depends on nothing but this script, byte for byte, so the
 committed .ico can always be regenerated and compared.
 
-    python3 tools/make_icon.py [--output PATH] [--preview PNG]
+    python3 resources/make_icon.py [--output PATH] [--preview PNG]
 """
 
 import argparse

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/replay.h"
+#include "evt-replay/replay.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ struct WindowsZone {
     std::string_view iana;
 };
 
-// Made from CLDR's windowsZones.xml at build time (tools/windows_zones.cmake).
+// Made from CLDR's windowsZones.xml at build time (evt-replay/windows_zones.cmake).
 constexpr WindowsZone kWindowsZones[] = {
 #include "windows_zones.inc"
 };
