@@ -343,20 +343,74 @@ DWORD WINAPI AnswerMessageBoxes(void*)
     }
 }
 
+constexpr char kUsage[] = "usage: tallyvane-replay FILE.evt|FILE.evtx [--click N]... [--dump] [--timings] [--resources]\n"
+                          "                        [--close-with escape|enter|altf4|button] [--open-fails CODE] [--read-fails K:CODE]\n";
+constexpr char kHelp[] =
+    "Shows Tallyvane's window over a saved Windows System event log FILE (.evt\n"
+    "or .evtx) in place of this machine's own, as the program would show it on\n"
+    "the machine that wrote the log, in this machine's time zone.\n"
+    "\n"
+    "  --dump               drive the window itself: print its title and rows as\n"
+    "                       read back from the list, then close it\n"
+    "  --click N            before --dump prints, click the header of column N\n"
+    "  --timings            say on stderr how long showing, sorting and closing took\n"
+    "  --resources          say on stderr what USER and GDI objects, handles and\n"
+    "                       memory the process holds\n"
+    "  --close-with HOW     close the window as a user would: escape, enter,\n"
+    "                       altf4 or button\n"
+    "  --open-fails CODE    the log fails to open with CODE\n"
+    "  --read-fails K:CODE  the K-th read of the log fails with CODE\n"
+    "  -h, --help           print this help and exit\n"
+    "\n"
+    "Exit status is 0, and 2 when FILE cannot be read or the command line is wrong.\n";
+
+// A program of the windows subsystem started from a command prompt has no
+// stdout or stderr there: it takes the prompt's console for whichever of the
+// two goes nowhere else, so that --help and its messages reach the user.
+void ReachParentConsole()
+{
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    const bool outNowhere = out == nullptr || out == INVALID_HANDLE_VALUE;
+    const bool errNowhere = err == nullptr || err == INVALID_HANDLE_VALUE;
+    if (!(outNowhere || errNowhere) || !AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    if (outNowhere)
+        std::freopen("CONOUT$", "w", stdout);
+    if (errNowhere)
+        std::freopen("CONOUT$", "w", stderr);
+}
+
+// Says what is wrong with the command line and how it is used, and ends with 2.
 [[noreturn]] void Usage(const char* problem)
 {
-    std::fprintf(stderr, "tallyvane-replay: %s\nusage: tallyvane-replay FILE.evt|FILE.evtx [--click N]... [--dump] "
-                         "[--timings] [--resources] [--close-with escape|enter|altf4|button] [--open-fails CODE] [--read-fails K:CODE]\n", problem);
+    std::fprintf(stderr, "tallyvane-replay: %s\n%s", problem, kUsage);
     ExitProcess(2);
+}
+
+// Prints how the program is used on stdout, as asked, and ends with 0.
+[[noreturn]] void Help()
+{
+    std::fputs(kUsage, stdout);
+    std::fputs(kHelp, stdout);
+    std::fflush(stdout);
+    ExitProcess(0);
 }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    ReachParentConsole();
     _setmode(_fileno(stdout), _O_BINARY);  // the rows end in \n, as evt-replay's do
+    for (int i = 1; i < __argc; ++i) {
+        if (std::strcmp(__argv[i], "--help") == 0 || std::strcmp(__argv[i], "-h") == 0)
+            Help();
+    }
     if (__argc < 2)
         Usage("no log file given");
+    if (__argv[1][0] == '-' && __argv[1][1] != '\0')
+        Usage((std::string("unknown option ") + __argv[1]).c_str());
     EventLogScript script;
     SkippedParts skipped;
     std::string error;

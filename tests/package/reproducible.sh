@@ -2,7 +2,7 @@
 # reproducible.sh ROOT: builds the release packages in two fresh copies of the
 # source tree at ROOT, in folders of different names and depths, and checks
 # that both give the same dist/ files, byte for byte (the zip, the .deb and
-# SHA256SUMS), and that SHA256SUMS names both packages and the tallyvane.exe
+# SHA256SUMS), and that SHA256SUMS names both packages and the two programs
 # inside the zip with their checksums, and that the zip carries the licence.
 set -euo pipefail
 root=$(cd "$1" && pwd)
@@ -26,10 +26,10 @@ for file in tallyvane-1.0-x86.zip "tallyvane-evt-replay_1.0-1_$(dpkg --print-arc
         status=1
     fi
 done
-unzip -p "${copies[0]}/dist/tallyvane-1.0-x86.zip" tallyvane.exe >"$work/tallyvane.exe"
-(cd "${copies[0]}/dist" && cp "$work/tallyvane.exe" . && sha256sum -c --strict SHA256SUMS) || status=1
+unzip -q "${copies[0]}/dist/tallyvane-1.0-x86.zip" tallyvane.exe tallyvane-replay.exe -d "${copies[0]}/dist"
+(cd "${copies[0]}/dist" && sha256sum -c --strict SHA256SUMS) || status=1
 unzip -p "${copies[0]}/dist/tallyvane-1.0-x86.zip" LICENSE.txt | tr -d '\r' | cmp -s - "$root/LICENSE" ||
     { echo "FAIL the zip's LICENSE.txt is not LICENSE"; status=1; }
-[ "$(wc -l <"${copies[0]}/dist/SHA256SUMS")" -eq 3 ] || { echo "FAIL SHA256SUMS should name 3 files"; status=1; }
+[ "$(wc -l <"${copies[0]}/dist/SHA256SUMS")" -eq 4 ] || { echo "FAIL SHA256SUMS should name 4 files"; status=1; }
 [ $status -eq 0 ] && echo "the packages are the same from both copies: $(head -2 "${copies[0]}/dist/SHA256SUMS" | paste -sd ' ')"
 exit $status

@@ -146,7 +146,25 @@ def bad_file_is_refused(replay, evt_replay, log):
     yield len(stderr) == 1 and stderr[0].count(os.path.basename(script)) == 1, "stderr %s" % stderr
 
 
-CASES = {f.__name__: f for f in (dump_matches_evt_replay, wrapped_log_dump_matches_evt_replay,
+def command_line_is_answered(replay, evt_replay, log):
+    """--help as evt-replay answers it; a missing file or an unknown option, a usage on stderr."""
+    for arguments, status_wanted, stdout_wanted, stderr_wanted in (
+            (["--help"], 0, "usage: tallyvane-replay FILE", ""),
+            (["-h"], 0, "usage: tallyvane-replay FILE", ""),
+            ([log, "--dump", "--help"], 0, "usage: tallyvane-replay FILE", ""),
+            ([], 2, "", "tallyvane-replay: no log file given"),
+            (["--dumb", log], 2, "", "tallyvane-replay: unknown option --dumb"),
+            ([log, "--clicks", "1"], 2, "", "tallyvane-replay: unknown option --clicks")):
+        done = subprocess.run([WITH_WINE, replay] + arguments, capture_output=True, text=True, timeout=120)
+        said = done.stderr.splitlines()
+        yield done.returncode == status_wanted, "%s: exit code %d" % (arguments, done.returncode)
+        yield done.stdout.startswith(stdout_wanted) and (stdout_wanted or not done.stdout), "%s: stdout %r" % (
+            arguments, done.stdout[:80])
+        yield (said[:1] == [stderr_wanted] and said[1:2] and said[1].startswith("usage:")) if stderr_wanted else \
+            not [line for line in said if line.startswith("tallyvane-replay")], "%s: stderr %s" % (arguments, said[:3])
+
+
+CASES = {f.__name__: f for f in (dump_matches_evt_replay, command_line_is_answered, wrapped_log_dump_matches_evt_replay,
                                  damaged_log_dump_matches_evt_replay,
                                  header_clicks_sort_whole_rows, header_clicks_order_rows_as_the_other_build,
                                  open_failure_shows_one_box_and_no_window,
