@@ -43,7 +43,7 @@ if DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$dist/${package}
             fi
         done
     done
-    heading=$(MANPAGER=cat MANWIDTH=80 man evt-replay 2>&1 | grep -m1 -A1 '^NAME' | tail -1)
+    heading=$(MANPAGER=cat MANWIDTH=80 man evt-replay 2>&1 | grep -m1 -A1 '^NAME' | tail -1 | tr -s ' ')
     [[ "$heading" == *"evt-replay - "* ]] || fail "man evt-replay does not open on its NAME: '$heading'"
 else
     fail "apt-get could not install the .deb: $(tail -2 "$work/apt.log" | paste -sd ' ')"
