@@ -272,10 +272,11 @@ PowerHistory BuildPowerHistory(std::vector<PowerEvent> events, std::vector<int64
             continue;
         }
         if (mark.type == MarkType::kEnd) {
-            // The kernel's shutdown records are written at the next boot:
-            // stamped before the open period began, they are the period before's.
-            if (last && !last->ending && mark.rank == kStrong && mark.endKind == EndKind::kFull &&
-                mark.time < last->period.start)
+            // The kernel's shutdown records are written at the next boot, and
+            // the wake's record after the resume it states: stamped before the
+            // open period began, they are the period before's. The event log
+            // service's own are never late: before the start, the clock was set back.
+            if (last && !last->ending && mark.rank != kWeak && mark.time < last->period.start)
                 last = built.size() > 1 ? &built[built.size() - 2] : nullptr;
             if (!last)
                 continue;  // the log starts after the period began
