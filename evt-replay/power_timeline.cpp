@@ -22,7 +22,7 @@ constexpr double kLaneHeight = 26;
 constexpr double kBarHeight = 16;
 constexpr double kBelow = 44;      // the lower axis labels
 constexpr double kMinWidth = 0.6;  // so that a minute still shows
-constexpr size_t kLabelChars = 32;
+constexpr size_t kLabelChars = 30;
 
 // The states drawn, and how.
 struct State {
@@ -62,10 +62,10 @@ std::vector<Piece> Pieces(const PowerHistory& power)
     return pieces;
 }
 
-// The last `chars` characters of a long label, marked as cut.
+// The first characters of a long label, marked as cut.
 std::string Shortened(const std::string& text)
 {
-    return text.size() <= kLabelChars ? text : "…" + text.substr(text.size() - kLabelChars + 1);
+    return text.size() <= kLabelChars ? text : text.substr(0, kLabelChars - 1) + "…";
 }
 
 }  // namespace
@@ -129,7 +129,8 @@ void WritePowerTimelineSvg(FILE* out, const std::vector<ReplayFile>& files)
                                              "text-anchor=\"end\" fill=\"%s\">",
                       kPlotLeft - 8, top + kLaneHeight / 2 + 4, kInk);
         text += buffer;
-        AppendXmlText(&text, Shortened((file.host.empty() ? "" : file.host + " ") + file.path));
+        const std::string name = file.path.substr(file.path.find_last_of('/') + 1);
+        AppendXmlText(&text, Shortened(name + (file.host.empty() ? "" : " (" + file.host + ")")));
         text += "</text>\n";
         for (const Piece& piece : Pieces(file.power)) {
             const double from = x(piece.from), width = std::max(kMinWidth, x(piece.to) - from);
