@@ -75,6 +75,7 @@ std::string PowerFileText(const ReplayFile& file)
     return text + '\n';
 }
 
+// The field names, once, before the rows of every file.
 void WritePowerCsvHeader(FILE* out)
 {
     std::fwrite(kPowerCsvHeader.data(), 1, kPowerCsvHeader.size(), out);
@@ -172,6 +173,7 @@ std::string PowerBytes(const PowerHistory& power)
     return bytes;
 }
 
+// Refuses bytes of another length, or a kind of start or end out of range.
 bool PowerFromBytes(const std::string& bytes, PowerHistory* power)
 {
     constexpr size_t kPeriodSize = 2 * sizeof(int64_t) + sizeof(PowerBegan) + sizeof(PowerEnded);

@@ -66,6 +66,7 @@ bool StateFamily(int32_t state, Family* family)
     return true;
 }
 
+// How a period ends when the machine goes into the state of `family`.
 EndKind EndOfFamily(Family family)
 {
     switch (family) {
@@ -155,6 +156,7 @@ void AddMarks(const PowerEvent& event, std::vector<Mark>* marks)
     }
 }
 
+// How a period begins that a start mark of `family` starts.
 PowerBegan BeganOf(Family family)
 {
     switch (family) {
@@ -184,6 +186,8 @@ struct Building {
     int64_t statedEnd = 0;  // 6008's time, for a died period
 };
 
+// Whether start marks of the two families may tell one start: a resume is
+// told as from sleep by one record and from hibernation by another.
 bool Compatible(Family a, Family b)
 {
     const auto resume = [](Family f) { return f == Family::kHibernate || f == Family::kSleep; };
@@ -236,6 +240,7 @@ bool Requested(PowerEnded ended)
 
 }  // namespace
 
+// The fixed words of the outputs.
 const char* PowerBeganWord(PowerBegan began)
 {
     static constexpr const char* kWords[kPowerBeganKinds] = {"boot", "fast-startup", "resume-hibernate",

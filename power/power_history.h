@@ -46,5 +46,6 @@ struct PowerHistory {
 // the log does not show beginning is left out, never guessed.
 PowerHistory BuildPowerHistory(std::vector<PowerEvent> events, std::vector<int64_t> recordTimes);
 
+// "boot", "fast-startup", ...; "shutdown", "restart", ...: the outputs' fixed words.
 const char* PowerBeganWord(PowerBegan began);
 const char* PowerEndedWord(PowerEnded ended);

@@ -774,6 +774,8 @@ constexpr int kMostExpansions = 64;
 // Where an element sits, as far as the values care.
 enum class ValueRole : uint8_t { kOther, kDocument, kEvent, kSystem, kProvider, kEventData, kData, kBinary };
 
+// One walk for the values: inside a definition, substitutions take the
+// values of the instance whose value count lies at valueCount.
 struct ValueWalk {
     const EvtxChunk* chunk;
     bool inDefinition;
@@ -784,6 +786,7 @@ struct ValueWalk {
     int depth;
 };
 
+// Which element a child named `units` of an element in role `parent` is.
 ValueRole ValueChildRole(ValueRole parent, const uint8_t* units, uint16_t count)
 {
     switch (parent) {

@@ -2,7 +2,6 @@
 // values of an .evtx record, the source and data of a .evt record.
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -77,24 +76,20 @@ bool SourceOf(const std::string& name, PowerSource* source)
     return false;
 }
 
+// The event one record makes, and whether its provider is one of the power records'.
 struct Gathered {
     PowerEvent event;
     bool known = false;
 };
 
+// A small whole number, given as an integer or as text; kPowerNoValue otherwise.
 int32_t SmallNumber(const EventValue& value)
 {
     uint64_t number;
-    if (!EventValueNumber(value, &number) || number > INT32_MAX) {
-        // Some writers give numbers as text.
-        const std::string text = EventValueText(value);
-        char* end = nullptr;
-        const long parsed = text.empty() ? -1 : std::strtol(text.c_str(), &end, 10);
-        return end && *end == '\0' && parsed >= 0 && parsed <= INT32_MAX ? static_cast<int32_t>(parsed) : kPowerNoValue;
-    }
-    return static_cast<int32_t>(number);
+    return EventValueNumber(value, &number) && number <= INT32_MAX ? static_cast<int32_t>(number) : kPowerNoValue;
 }
 
+// A time value as seconds since 1970; 0 when it is none.
 int64_t TimeValue(const EventValue& value)
 {
     uint64_t fileTime;
