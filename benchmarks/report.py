@@ -220,7 +220,24 @@ def log_rows(scratch):
          against(large["ratio"], large["replay-ms"], large["export-ms"]), "≥ 300×",
          "`hyperfine -N --runs 1 'evtxexport big64.evtx'`, then `hyperfine -N --warmup 2 --runs 10 "
          "'build/native/evt-replay/evt-replay big64.evtx'`, three times"),
-    ] + fleet_rows(scratch)
+    ] + fleet_rows(scratch) + power_rows()
+
+
+def power_rows():
+    """The power history's rows: --power's CPU time on the 64 MB log against the default
+    output's, and its peak memory against the file's size."""
+    big = big_evtx()
+    plain, power = hyperfine_cpu_ms([[EVT_REPLAY, "-j", "1", big], [EVT_REPLAY, "-j", "1", "--power", big]], 20, 3)
+    peak, size = peak_memory_bytes(big, ["-j", "1", "--power"]), os.path.getsize(big)
+    return [
+        ("`evt-replay --power` against the default output, CPU time, 64 MB .evtx log",
+         "%.2f× (%.1f ms against %.1f ms)" % (power / plain, power, plain), "≤ 1.5×",
+         "`hyperfine -N --warmup 3 --runs 20 'evt-replay -j 1 big64.evtx' 'evt-replay -j 1 --power big64.evtx'`, "
+         "user and system means"),
+        ("Peak memory of `evt-replay --power`, 64 MB .evtx log, against the file's size",
+         "%.3f× (%.1f MiB; a quarter and 16 MiB: %.1f MiB)" % (peak / size, peak / 2 ** 20, size / 4 / 2 ** 20 + 16),
+         "≤ a quarter + 16 MiB", "`/usr/bin/time -f %M evt-replay -j 1 --power build/big64.evtx`"),
+    ]
 
 
 def logs_only():

@@ -8,7 +8,8 @@ set(FUZZ_SECONDS 20 CACHE STRING "How long each fuzz target runs under ctest")
 math(EXPR FUZZ_TIMEOUT "${FUZZ_SECONDS} * 2 + 60")
 
 foreach(target scan_fuzz evt_replay_fuzz evtx_fuzz)
-    add_executable(${target} tests/fuzz/${target}.cpp ${HISTORY_SOURCES} ${TITLE_SOURCES} ${REPLAY_SOURCES} ${CLOCK_SOURCES})
+    add_executable(${target} tests/fuzz/${target}.cpp ${HISTORY_SOURCES} ${TITLE_SOURCES} ${REPLAY_SOURCES} ${CLOCK_SOURCES}
+                   ${POWER_SOURCES})
     target_compile_options(${target} PRIVATE ${FUZZ_FLAGS})
     target_link_options(${target} PRIVATE ${FUZZ_FLAGS})
     set(work ${CMAKE_BINARY_DIR}/corpus/${target})

@@ -13,6 +13,8 @@ constexpr std::string_view kCsvLineEnd = "\r\n";  // the RFC's record separator
 // What a spreadsheet takes a cell for a formula by, when it comes first.
 constexpr std::string_view kFormulaStarts = "=+-@\t\r";
 
+}  // namespace
+
 // Appends one text field (a name, never a time or number), quoted (quotes
 // doubled) only when it holds a comma, a quote or a line break. One that a
 // spreadsheet would run as a formula gets a leading ', as OWASP advises.
@@ -32,8 +34,6 @@ void AppendCsvText(std::string* line, std::string_view field)
     }
     *line += '"';
 }
-
-}  // namespace
 
 // The field names, once, before the rows of every file.
 void WriteCsvHeader(FILE* out)

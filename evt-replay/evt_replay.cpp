@@ -57,6 +57,15 @@ constexpr const char* kUsage =
     "                       last of --utc and --zone counts\n"
     "  --timeline=FILE.svg  also draw the cycles on a time axis, into FILE.svg;\n"
     "                       never over one of the logs read or another log\n"
+    "  --power              tell each log's power history instead: one entry\n"
+    "                       per period on and awake, newest first, with start,\n"
+    "                       end, began (boot, fast-startup, resume-hibernate,\n"
+    "                       resume-sleep), ended (shutdown, restart,\n"
+    "                       fast-startup, hibernate, sleep, died, running),\n"
+    "                       on_seconds, last_known (died: the last moment known\n"
+    "                       to run) and initiator (who asked for a shutdown),\n"
+    "                       then the file's totals; the timeline draws on,\n"
+    "                       asleep or hibernated, and off\n"
     "  -r, --recursive      read every .evt and .evtx file under each folder\n"
     "                       named, in sorted order\n"
     "  -j, --jobs=N         read N files at a time (default: one per core)\n"
@@ -87,13 +96,14 @@ const char* zoneName = nullptr;  // --zone's value; null for TZ's zone, or with 
 // --zone's value for the zone each log states.
 constexpr const char* kLogZone = "log";
 
-enum OptionCode { kFormatOption = 1, kUtcOption, kZoneOption, kTimelineOption, kVersionOption };
+enum OptionCode { kFormatOption = 1, kUtcOption, kZoneOption, kTimelineOption, kVersionOption, kPowerOption };
 
 constexpr struct option kOptions[] = {
     {"format", required_argument, nullptr, kFormatOption},
     {"utc", no_argument, nullptr, kUtcOption},
     {"zone", required_argument, nullptr, kZoneOption},
     {"timeline", required_argument, nullptr, kTimelineOption},
+    {"power", no_argument, nullptr, kPowerOption},
     {"recursive", no_argument, nullptr, 'r'},
     {"jobs", required_argument, nullptr, 'j'},
     {"help", no_argument, nullptr, 'h'},
@@ -172,6 +182,9 @@ int ReadOptions(int argc, char** argv)
         case kTimelineOption:
             timelinePath = optarg;
             break;
+        case kPowerOption:
+            powerWanted = true;
+            break;
         case 'r':
             recursive = true;
             break;
@@ -246,6 +259,8 @@ std::string Note(const std::string& path, const std::string& what)
 // What a file yields for the format chosen.
 std::string FileOutput(const ReplayFile& file)
 {
+    if (powerWanted && format != Format::kCsv)
+        return format == Format::kText ? PowerFileText(file) : PowerJsonText(file, format == Format::kJsonLines);
     switch (format) {
     case Format::kText:
         return file.text;
@@ -261,7 +276,10 @@ std::string FileOutput(const ReplayFile& file)
     FILE* out = open_memstream(&rows, &size);
     if (!out)
         return "";
-    WriteCsvRows(out, file);
+    if (powerWanted)
+        WritePowerCsvRows(out, file);
+    else
+        WriteCsvRows(out, file);
     std::fclose(out);
     std::string text(rows, size);
     std::free(rows);
@@ -288,8 +306,10 @@ void ReadInput(size_t index, InputResult* result)
     result->notes += file.notes;
     result->output = FileOutput(file);
     file.text.clear();
-    if (!timelinePath)
+    if (!timelinePath) {
         file.cycles.clear();
+        file.power = PowerHistory{};
+    }
 }
 
 // --- Writing out, in the order named.
@@ -346,7 +366,10 @@ bool WriteTimeline()
     PendingFile pending;
     std::string error;
     if (BeginReplacing(timelinePath, &pending, &error)) {
-        WriteTimelineSvg(pending.out, drawn);
+        if (powerWanted)
+            WritePowerTimelineSvg(pending.out, drawn);
+        else
+            WriteTimelineSvg(pending.out, drawn);
         if (FinishReplacing(&pending, &error))
             return true;
     }
@@ -391,7 +414,10 @@ int main(int argc, char** argv)
         char* text = nullptr;
         size_t size = 0;
         if (FILE* out = open_memstream(&text, &size)) {
-            WriteCsvHeader(out);
+            if (powerWanted)
+                WritePowerCsvHeader(out);
+            else
+                WriteCsvHeader(out);
             std::fclose(out);
             header.assign(text, size);
             std::free(text);

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "evt-replay/json_text.h"
 #include "evt-replay/replay.h"
 
 namespace {
@@ -51,6 +52,11 @@ std::string Dumped(const Json& object, bool oneLine)
 }
 
 }  // namespace
+
+std::string DumpedJson(const nlohmann::ordered_json& object, bool oneLine)
+{
+    return Dumped(object, oneLine);
+}
 
 // The file's object, its cycles numbered from 1 in the text's order.
 std::string JsonFileText(const ReplayFile& file, bool oneLine)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "history/boot_history.h"
+#include "power/power_history.h"
 #include "savedlog/saved_log.h"
 
 enum class CycleState { kRunning, kDied, kStopped };
@@ -35,6 +36,7 @@ struct ReplayFile {
     SkippedParts skipped;
     std::string notes;  // whole lines for stderr about the log beyond its damage: what it is not, say
     std::vector<ReplayCycle> cycles;  // in the window's order, newest first; see gatherCycles
+    PowerHistory power;               // with powerWanted only
 };
 
 // What reading one input gave, made where it was read and written out in
@@ -51,6 +53,9 @@ extern bool utcTimes;
 // Whether ReplaySavedLog gathers ReplayFile::cycles: only CSV, JSON and the
 // timeline need them, and over a long history they cost as much as the scan.
 extern bool gatherCycles;
+// Whether ReplaySavedLog tells the power history (ReplayFile::power) instead
+// of running the program's scan: only --power asks for it.
+extern bool powerWanted;
 
 // Which zone each file's times are shown in: the TZ in force (the user's,
 // or that of --zone=NAME or --utc), or with fromLog the zone each log
@@ -134,6 +139,9 @@ void UseZone(const char* tz);
 std::string IsoTime(int64_t eventTime);
 
 // --- csv_output.cpp
+// Appends one CSV text field, quoted where it must be, defused where a
+// spreadsheet would take it for a formula.
+void AppendCsvText(std::string* line, std::string_view field);
 // Writes the RFC 4180 header row to `out`.
 void WriteCsvHeader(FILE* out);
 // Writes one row per cycle of `file` to `out`.
@@ -146,7 +154,30 @@ std::string JsonFileText(const ReplayFile& file, bool oneLine);
 // The same for a file that could not be read: its name and why.
 std::string JsonErrorText(const std::string& path, const std::string& error, bool oneLine);
 
+// --- power_output.cpp
+// The power history of `file` as text: a title, a line per period, the totals.
+std::string PowerFileText(const ReplayFile& file);
+void WritePowerCsvHeader(FILE* out);
+// One row per period of `file`, then its totals row.
+void WritePowerCsvRows(FILE* out, const ReplayFile& file);
+// The object of `file` with its periods and totals, as JsonFileText gives it.
+std::string PowerJsonText(const ReplayFile& file, bool oneLine);
+// The periods as bytes a worker sends back, and read back; false when they do not read.
+std::string PowerBytes(const PowerHistory& power);
+bool PowerFromBytes(const std::string& bytes, PowerHistory* power);
+
+// --- power_timeline.cpp
+// Writes an SVG timeline of the power histories of `files`, a lane each on one time axis.
+void WritePowerTimelineSvg(FILE* out, const std::vector<ReplayFile>& files);
+
 // --- timeline_svg.cpp
 // Writes an SVG timeline of the cycles of `files` to `out`: one file's in a
 // panel, several files' a lane each on one time axis, written as it goes.
 void WriteTimelineSvg(FILE* out, const std::vector<ReplayFile>& files);
+// Appends the timeline's date axis over event times [first, last], on the
+// clock shifted by `shift`, to a plot `width` wide from x = `left`: its
+// lines from `top` to `bottom`, its labels above and below them.
+void DrawTimelineAxis(std::string* out, int64_t shift, int64_t first, int64_t last, double left, double width,
+                      double top, double bottom);
+// "at UTC+02:00 as in the text output": the picture clock of `shift`.
+std::string TimelineClockText(int64_t shift);

@@ -88,10 +88,27 @@ void UseFileZone(const char* path, const LogFacts& facts, ReplayFile* file)
     file->zoneUsed = ZoneInForce();
 }
 
+// The time of every record of `stream`, for the power history's died periods.
+std::vector<int64_t> RecordTimes(const RecordStream& stream)
+{
+    constexpr uint32_t kTimeGeneratedAt = 12;
+    std::vector<int64_t> times;
+    times.reserve(stream.newestFirst.size());
+    for (const RecordSpan& span : stream.newestFirst) {
+        const uint8_t* record = RecordBytes(stream, span);
+        uint32_t time;
+        std::memcpy(&time, record + kTimeGeneratedAt, sizeof time);
+        if (time != 0)
+            times.push_back(time);
+    }
+    return times;
+}
+
 }  // namespace
 
 bool utcTimes = false;
 bool gatherCycles = false;
+bool powerWanted = false;
 
 std::string Printable(std::string text)
 {
@@ -129,6 +146,8 @@ bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
     struct stat status {};
     const bool rereadable = stat(source, &status) == 0 && S_ISREG(status.st_mode);
     LogFacts facts;
+    std::vector<PowerEvent> powerEvents;
+    facts.power = powerWanted ? &powerEvents : nullptr;
     for (int attempt = 0; attempt < (rereadable ? kScanAttempts : 1); ++attempt) {
         // Loaded afresh each time: the record source takes the stream over.
         EventLogScript script;
@@ -138,6 +157,11 @@ bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
             UseFileZone(path, facts, file);
         const int64_t offset = ProgramTextOffset();
         file->textOffset = offset;
+        // The power history needs no scan, and its times are shown as they are.
+        if (powerWanted) {
+            file->power = BuildPowerHistory(std::move(powerEvents), RecordTimes(script));
+            break;
+        }
         LoadEventLogScript(std::move(script));
         char noArguments[] = "";
         TallyvaneMain(nullptr, nullptr, noArguments, 10);

@@ -805,3 +805,26 @@ void WriteTimelineSvg(FILE* out, const std::vector<ReplayFile>& files)
     svg += "</svg>\n";
     std::fwrite(svg.data(), 1, svg.size(), out);
 }
+
+// Shares the date axis with the power timeline: the same ticks and labels.
+void DrawTimelineAxis(std::string* out, int64_t shift, int64_t first, int64_t last, double left, double width,
+                      double top, double bottom)
+{
+    pictureShift = shift;
+    const TickStep* step = nullptr;
+    const int64_t from = PictureTime(first), to = PictureTime(last);
+    for (int64_t t : Ticks(from, to, &step, width)) {
+        const double x = left + width * static_cast<double>(t - from) / static_cast<double>(std::max<int64_t>(1, to - from));
+        Append(out, "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\"/>", x, top - 6, x,
+               bottom + 6, kGridColour);
+        AxisLabel(out, x, top - 10, kInkColour, DateText(t, step->format));
+        AxisLabel(out, x, bottom + 18, kInkColour, DateText(t, step->format));
+    }
+    *out += "\n";
+}
+
+// The clock the timeline's times are on, for the power timeline's legend.
+std::string TimelineClockText(int64_t shift)
+{
+    return ClockText(shift);
+}

@@ -87,6 +87,7 @@ std::string Serialize(const InputResult& result)
         PutNumber(&out, static_cast<uint64_t>(cycle.stop));
         PutNumber(&out, static_cast<uint64_t>(cycle.state));
     }
+    PutText(&out, powerWanted ? PowerBytes(file.power) : "");
     return out;
 }
 
@@ -111,6 +112,9 @@ bool Deserialize(const std::string& bytes, InputResult* result)
         cycle.state = static_cast<CycleState>(in.Number());
         file.cycles.push_back(std::move(cycle));
     }
+    const std::string power = in.Text();
+    if (powerWanted && !PowerFromBytes(power, &file.power))
+        return false;
     return in.sound && in.at == bytes.size();
 }
 

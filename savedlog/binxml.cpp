@@ -757,3 +757,306 @@ std::string ReadEventText(const EvtxChunk& chunk, uint32_t at, uint32_t end, Eve
 {
     return TextAt(chunk, at, end, kTextSlot + which, 0);
 }
+
+// --- Every value of a record, for the few records whose data matter.
+
+namespace {
+
+constexpr uint8_t kTypeAnsiString = 0x02;
+constexpr uint8_t kTypeBinary = 0x0E;
+constexpr uint8_t kTypeFileTime = 0x11;
+constexpr uint8_t kTypeHexInt32 = 0x14;
+constexpr uint8_t kTypeHexInt64 = 0x15;
+// Template instances and nested values one record may expand: a definition
+// that names itself must not make a record's walk endless.
+constexpr int kMostExpansions = 64;
+
+// Where an element sits, as far as the values care.
+enum class ValueRole : uint8_t { kOther, kDocument, kEvent, kSystem, kProvider, kEventData, kData, kBinary };
+
+// One walk for the values: inside a definition, substitutions take the
+// values of the instance whose value count lies at valueCount.
+struct ValueWalk {
+    const EvtxChunk* chunk;
+    bool inDefinition;
+    uint32_t valueCount;  // chunk offset of the instance's value count; 0 outside an instance
+    EventValueSink sink;
+    void* context;
+    int* expansions;
+    int depth;
+};
+
+// Which element a child named `units` of an element in role `parent` is.
+ValueRole ValueChildRole(ValueRole parent, const uint8_t* units, uint16_t count)
+{
+    switch (parent) {
+    case ValueRole::kDocument:
+        if (NameIs(units, count, "EventData"))
+            return ValueRole::kEventData;
+        return NameIs(units, count, "Event") ? ValueRole::kEvent : ValueRole::kOther;
+    case ValueRole::kEvent:
+        if (NameIs(units, count, "EventData"))
+            return ValueRole::kEventData;
+        return NameIs(units, count, "System") ? ValueRole::kSystem : ValueRole::kOther;
+    case ValueRole::kSystem:
+        return NameIs(units, count, "Provider") ? ValueRole::kProvider : ValueRole::kOther;
+    case ValueRole::kEventData:
+        if (NameIs(units, count, "Data"))
+            return ValueRole::kData;
+        return NameIs(units, count, "Binary") ? ValueRole::kBinary : ValueRole::kOther;
+    default:
+        return ValueRole::kOther;
+    }
+}
+
+bool WalkValueDocument(const ValueWalk& walk, uint32_t* at, uint32_t end, ValueRole parent);
+
+// Walks the template instance at *at with its definition, whose
+// substitutions take the instance's values.
+bool WalkValueInstance(const ValueWalk& walk, uint32_t* at, uint32_t end, ValueRole parent)
+{
+    const EvtxChunk& chunk = *walk.chunk;
+    uint32_t definition, valueCount;
+    if (++*walk.expansions > kMostExpansions || !SkipInstance(chunk, at, end, &definition, &valueCount))
+        return false;
+    if (definition < kEvtxFirstRecordAt || !Has(definition, chunk.end, kDefinitionHeaderSize))
+        return false;
+    uint32_t from = definition + kDefinitionHeaderSize;
+    const uint32_t dataSize = GetU32(chunk.base + definition + 20);
+    if (!Has(from, chunk.end, dataSize))
+        return false;
+    ValueWalk inner = walk;
+    inner.inDefinition = true;
+    inner.valueCount = valueCount;
+    inner.depth = walk.depth + 1;
+    return WalkValueDocument(inner, &from, from + dataSize, parent);
+}
+
+// Walks one token of content or of an attribute's value at *at; hands a
+// value on as `part` when `wanted`, and walks a nested binary XML value as
+// content of an element in `role`.
+bool WalkValueToken(const ValueWalk& walk, uint32_t* at, uint32_t end, bool wanted, EventValuePart part,
+                    const std::string& name, ValueRole role, std::string* text)
+{
+    const EvtxChunk& chunk = *walk.chunk;
+    const uint8_t* base = chunk.base;
+    const uint8_t token = base[*at] & ~kTokenFlag;
+    switch (token) {
+    case kValueText: {
+        if (!Has(*at + 1, end, 3))
+            return false;
+        const uint32_t count = GetU16(base + *at + 2);
+        *at += 4;
+        if (!Has(*at, end, 2 * count))
+            return false;
+        if (text)
+            *text = Utf8FromUtf16(base + *at, count);
+        if (wanted)
+            walk.sink(walk.context, EventValue{part, name, kTypeString, base + *at, 2 * count});
+        *at += 2 * count;
+        return true;
+    }
+    case kSubstitution:
+    case kOptionalSubstitution: {
+        if (!walk.inDefinition || !Has(*at + 1, end, 3))
+            return false;
+        const uint16_t index = GetU16(base + *at + 1);
+        *at += 4;
+        if (walk.valueCount == 0)
+            return true;
+        const Value value = ValueOf(chunk, walk.valueCount, index);
+        if (value.type == kTypeNull)
+            return true;
+        if (value.type == kTypeBinXml) {
+            if (++*walk.expansions > kMostExpansions)
+                return false;
+            uint32_t from = static_cast<uint32_t>(value.bytes - base);
+            ValueWalk nested = walk;
+            nested.inDefinition = false;
+            nested.valueCount = 0;
+            nested.depth = walk.depth + 1;
+            // A nested value that does not read spoils only itself.
+            WalkValueDocument(nested, &from, from + value.size, role == ValueRole::kEvent ? ValueRole::kDocument : role);
+            return true;
+        }
+        EventValue found{part, name, value.type, value.bytes, value.size};
+        if (text)
+            *text = EventValueText(found);
+        if (wanted)
+            walk.sink(walk.context, found);
+        return true;
+    }
+    case kTemplateInstance:
+        return WalkValueInstance(walk, at, end, role);
+    default: {
+        // Character and entity references, CDATA, processing instructions: no value of ours.
+        Source ignored[kSlotCount] = {};
+        Walk skip{walk.chunk, walk.inDefinition, ignored, 0};
+        return WalkValue(&skip, at, end, -1);
+    }
+    }
+}
+
+// Walks the element at *at, inside an element in role `parent`, and its content.
+bool WalkValueElement(const ValueWalk& walk, uint32_t* at, uint32_t end, ValueRole parent)
+{
+    if (walk.depth >= kMaxDepth)
+        return false;
+    const uint8_t* base = walk.chunk->base;
+    const bool hasAttributes = base[*at] & kTokenFlag;
+    const uint32_t header = walk.inDefinition ? 7 : 5;
+    if (!Has(*at, end, header))
+        return false;
+    const uint32_t dataSize = GetU32(base + *at + header - 4);
+    *at += header;
+    if (!Has(*at, end, dataSize))
+        return false;
+    const uint32_t elementEnd = *at + dataSize;
+    Walk names{walk.chunk, walk.inDefinition, nullptr, 0};
+    const uint8_t* units;
+    uint16_t count;
+    if (!ReadName(names, at, elementEnd, &units, &count))
+        return false;
+    const ValueRole role = ValueChildRole(parent, units, count);
+    std::string dataName;
+    if (hasAttributes) {
+        if (!Has(*at, elementEnd, 4))
+            return false;
+        *at += 4;
+        while (Has(*at, elementEnd, 1) && (base[*at] & ~kTokenFlag) == kAttribute) {
+            ++*at;
+            if (!ReadName(names, at, elementEnd, &units, &count))
+                return false;
+            const bool isName = NameIs(units, count, "Name");
+            const bool provider = isName && role == ValueRole::kProvider;
+            std::string* text = isName && role == ValueRole::kData ? &dataName : nullptr;
+            while (Has(*at, elementEnd, 1) && (base[*at] & ~kTokenFlag) != kAttribute && base[*at] != kCloseStart &&
+                   base[*at] != kCloseEmpty) {
+                if (!WalkValueToken(walk, at, elementEnd, provider, EventValuePart::kProvider, "", ValueRole::kOther, text))
+                    return false;
+            }
+        }
+    }
+    if (!Has(*at, elementEnd, 1))
+        return false;
+    const uint8_t close = base[(*at)++];
+    if (close == kCloseEmpty)
+        return true;
+    if (close != kCloseStart)
+        return false;
+    const bool wanted = role == ValueRole::kData || role == ValueRole::kBinary;
+    const EventValuePart part = role == ValueRole::kBinary ? EventValuePart::kBinary : EventValuePart::kData;
+    ValueWalk inner = walk;
+    inner.depth = walk.depth + 1;
+    for (;;) {
+        if (!Has(*at, elementEnd, 1))
+            return false;
+        const uint8_t token = base[*at];
+        if (token == kEndElement) {
+            ++*at;
+            return true;
+        }
+        const bool sound = (token & ~kTokenFlag) == kOpenStart
+                               ? WalkValueElement(inner, at, elementEnd, role)
+                               : WalkValueToken(inner, at, elementEnd, wanted, part, dataName, role, nullptr);
+        if (!sound)
+            return false;
+    }
+}
+
+// Walks a document from *at to its end-of-stream token, or to `end` when it has none.
+bool WalkValueDocument(const ValueWalk& walk, uint32_t* at, uint32_t end, ValueRole parent)
+{
+    const uint8_t* base = walk.chunk->base;
+    while (Has(*at, end, 1)) {
+        const uint8_t token = base[*at];
+        bool sound;
+        if (token == kEndOfStream) {
+            ++*at;
+            return true;
+        } else if (token == kFragmentHeader) {
+            sound = Has(*at, end, kFragmentHeaderSize);
+            *at += kFragmentHeaderSize;
+        } else if ((token & ~kTokenFlag) == kOpenStart) {
+            sound = WalkValueElement(walk, at, end, parent);
+        } else if (token == kTemplateInstance) {
+            sound = WalkValueInstance(walk, at, end, parent);
+        } else {
+            sound = false;
+        }
+        if (!sound)
+            return false;
+    }
+    return true;
+}
+
+// The bytes the hex digits of `text` spell, two to a byte, blanks passed over; "" for other text.
+std::string HexBytes(std::string_view text)
+{
+    std::string bytes;
+    int high = -1;
+    for (const char c : text) {
+        const char lower = static_cast<char>(c | 0x20);
+        const int digit = c >= '0' && c <= '9' ? c - '0' : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+        if (digit < 0) {
+            if (c == ' ')
+                continue;
+            return "";
+        }
+        if (high < 0) {
+            high = digit;
+        } else {
+            bytes += static_cast<char>(high << 4 | digit);
+            high = -1;
+        }
+    }
+    return bytes;
+}
+
+}  // namespace
+
+bool ReadEventValues(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventValueSink sink, void* context)
+{
+    int expansions = 0;
+    const ValueWalk walk{&chunk, false, 0, sink, context, &expansions, 0};
+    return WalkValueDocument(walk, &at, end, ValueRole::kDocument);
+}
+
+std::string EventValueText(const EventValue& value)
+{
+    if (value.type == kTypeString || value.type == kTypeStringArray) {
+        uint32_t count = value.size / 2;
+        while (count > 0 && GetU16(value.bytes + 2 * (count - 1)) == 0)
+            --count;
+        return Utf8FromUtf16(value.bytes, count);
+    }
+    if (value.type == kTypeAnsiString) {
+        std::string text(reinterpret_cast<const char*>(value.bytes), value.size);
+        return text.substr(0, text.find('\0'));
+    }
+    uint64_t number;
+    if (value.type == kTypeHexInt32 || value.type == kTypeHexInt64 || !EventValueNumber(value, &number))
+        return "";
+    return std::to_string(number);
+}
+
+bool EventValueNumber(const EventValue& value, uint64_t* number)
+{
+    return DecodeValue(kEventId, value.bytes, value.size, value.type, number);
+}
+
+bool EventValueTime(const EventValue& value, uint64_t* fileTime)
+{
+    if (value.type == kTypeFileTime && value.size >= 8) {
+        *fileTime = GetU64(value.bytes);
+        return true;
+    }
+    return DecodeValue(kSystemTime, value.bytes, value.size, value.type, fileTime);
+}
+
+std::string EventValueBytes(const EventValue& value)
+{
+    if (value.type == kTypeBinary)
+        return std::string(reinterpret_cast<const char*>(value.bytes), value.size);
+    return value.type == kTypeString ? HexBytes(EventValueText(value)) : "";
+}

@@ -57,3 +57,29 @@ bool ReadEventFields(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventFie
 // ReadEventFields read as sound, as UTF-8; of a string array, its last
 // string. "" when the record has none, or it does not read.
 std::string ReadEventText(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventText which);
+
+// What ReadEventValues hands on, one at a time: the Name of System/Provider,
+// or an item of EventData, a Data (with its Name attribute; "" for none) or
+// its Binary. A value lies in the chunk: text written out is of kTypeString.
+enum class EventValuePart : uint8_t { kProvider, kData, kBinary };
+struct EventValue {
+    EventValuePart part;
+    std::string name;
+    uint8_t type;  // the binary XML value type
+    const uint8_t* bytes;
+    uint32_t size;
+};
+using EventValueSink = void (*)(void* context, const EventValue& value);
+
+// Walks the whole record whose binary XML lies in [at, end), as sound as
+// ReadEventFields found it, handing each value above to `sink`: slower than
+// ReadEventFields, for the few records whose data matter. False when it does not read.
+bool ReadEventValues(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventValueSink sink, void* context);
+// A value as UTF-8 text: a string's, or a number's in decimal; "" for other types.
+std::string EventValueText(const EventValue& value);
+// A value as a whole number: an integer's, or the number a text spells.
+bool EventValueNumber(const EventValue& value, uint64_t* number);
+// A value as FILETIME ticks: a SYSTEMTIME's, a FILETIME's, or an ISO 8601 text's.
+bool EventValueTime(const EventValue& value, uint64_t* fileTime);
+// A value as bytes: a Binary's, or those its hex text spells.
+std::string EventValueBytes(const EventValue& value);

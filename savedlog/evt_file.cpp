@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "savedlog/file_bytes.h"
+#include "savedlog/power_records.h"
 #include "savedlog/saved_log.h"
 
 namespace {
@@ -177,7 +178,9 @@ std::string RecordString(const uint8_t* record, uint32_t length, uint32_t at, ui
 // record, each null when there is none.
 void FillFacts(const uint8_t* newest, const uint8_t* boot, const uint8_t* uptime, bool systemRecords, LogFacts* facts)
 {
+    std::vector<PowerEvent>* power = facts->power;
     *facts = LogFacts{};
+    facts->power = power;
     facts->systemRecords = systemRecords;
     const uint8_t* named = boot ? boot : newest;
     if (named)
@@ -373,6 +376,10 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
     const auto recordOf = [&](ptrdiff_t i) { return i < 0 ? nullptr : recordAt(spans[i].offset); };
     FillFacts(recordOf(static_cast<ptrdiff_t>(spans.size()) - 1), recordOf(bootAt), recordOf(uptimeAt),
               systemRecords, facts);
+    if (facts->power) {
+        for (const RecordSpan& span : spans)
+            NoteEvtPowerEvent(recordAt(span.offset), span.size, facts->power);
+    }
     std::reverse(spans.begin(), spans.end());
     stream->bytes.swap(wrapped);
     stream->newestFirst.swap(spans);

@@ -13,6 +13,7 @@
 #include "savedlog/binxml.h"
 #include "savedlog/evtx_walk.h"
 #include "savedlog/file_bytes.h"
+#include "savedlog/power_records.h"
 #include "savedlog/saved_log.h"
 
 #if defined(__linux__)
@@ -353,6 +354,8 @@ void ReadChunk(const uint8_t* base, uint32_t available, std::vector<uint8_t>* ou
             KeepNewer(&bootTaken, id, at, size);
         if (eventId == kUptimeEventId)
             KeepNewer(&uptimeTaken, id, at, size);
+        if (facts->facts->power && MayBePowerEvent(static_cast<uint16_t>(eventId)))
+            NoteEvtxPowerEvent(chunk, at + kRecordHeaderSize, at + size - 4, id, fields, facts->facts->power);
         if (fields.systemChannel && !facts->facts->systemRecords) {
             facts->facts->systemRecords = true;
             facts->facts->holds.clear();
@@ -437,7 +440,9 @@ bool BeginEvtxWalk(const uint8_t* header, size_t size, uint64_t fileSize, size_t
     // Facts not wanted are found all the same: they cost little, and a walk
     // that always finds them is the walk that is tested.
     walk->factsWalk.facts = facts ? facts : &walk->unwantedFacts;
+    std::vector<PowerEvent>* power = walk->factsWalk.facts->power;
     *walk->factsWalk.facts = LogFacts{};
+    walk->factsWalk.facts->power = power;
     walk->records = RecordBlock(expectedRecords * kOutSize);
     return true;
 }

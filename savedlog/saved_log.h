@@ -7,8 +7,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "savedlog/record_stream.h"
+
+struct PowerEvent;
 
 // What a reader made of the damage in a file: chunks whose header is unsound
 // (their records are still looked for), records lost to damage or to the
@@ -27,6 +30,9 @@ struct LogFacts {
     std::string zoneText;        // the last data item of the newest event 6013 ("480 Pacific Standard Time"); "" without one
     bool systemRecords = false;  // some record is of the System log: its channel (.evtx), the EventLog source (.evt)
     std::string holds;           // without such records, what the newest record is of: its channel, or its source
+    // Where the readers append the log's power records (power/power_events.h);
+    // null, as it is unless a caller asks, for none. Kept when the rest is filled.
+    std::vector<PowerEvent>* power = nullptr;
 };
 
 // Reads a legacy .evt image (its ring unrolled, newest record first) into

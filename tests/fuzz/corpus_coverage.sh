@@ -13,7 +13,8 @@ require clang++=clang llvm-profdata=llvm llvm-cov=llvm
 mkdir -p "$build"
 flags=(-std=c++17 -O1 -fno-exceptions -fsanitize=fuzzer -fprofile-instr-generate -fcoverage-mapping -I"$source")
 sources=("$source"/history/{boot_table,boot_cycle,event_time,main_procedure,scan,native_clock}.cpp
-         "$source"/savedlog/{binxml,evt_file,evtx_file,record_stream,saved_log_file}.cpp
+         "$source"/savedlog/{binxml,evt_file,evtx_file,power_records,record_stream,saved_log_file}.cpp
+         "$source"/power/power_history.cpp
          "$source"/replay/{message_box_recorder,record_source,window_recorder}.cpp
          "$source"/window/main_title.cpp)
 status=0

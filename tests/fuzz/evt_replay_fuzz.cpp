@@ -8,7 +8,9 @@
 #include "history/boot_history.h"
 #include "replay/message_box_recorder.h"
 #include "replay/record_source.h"
+#include "power/power_history.h"
 #include "savedlog/saved_log.h"
+#include "tests/fuzz/power_fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -19,9 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Facts asked for or not, by the input's length.
     LogFacts facts;
     LogFacts* wanted = size % 2 ? &facts : nullptr;
+    // With the facts, the power records too, and the history made of them.
+    std::vector<PowerEvent> power;
+    facts.power = &power;
     // In place, as evt-replay reads: the input outlives the replay.
     if (!ParseEvtImageInPlace({data, [](const uint8_t*) {}}, size, &script, &skipped, &error, wanted))
         return 0;
+    if (wanted)
+        CheckPowerHistory(power);
     LoadEventLogScript(std::move(script));
     ClearRecordedMessageBoxes();
     char noArguments[] = "";

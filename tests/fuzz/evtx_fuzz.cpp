@@ -11,7 +11,9 @@
 #include <string>
 
 #include "history/boot_history.h"
+#include "power/power_history.h"
 #include "savedlog/saved_log.h"
+#include "tests/fuzz/power_fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -21,8 +23,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Facts asked for or not, by the input's length.
     LogFacts facts;
     LogFacts* wanted = size % 2 ? &facts : nullptr;
+    // With the facts, the power records too, and the history made of them.
+    std::vector<PowerEvent> power;
+    facts.power = &power;
     if (!ParseEvtxImage(data, size, &stream, &skipped, &error, wanted))
         return 0;
+    // Every input also takes the power path, which facts not asked for would pass by.
+    if (!wanted) {
+        RecordStream again;
+        ParseEvtxImage(data, size, &again, &skipped, &error, &facts);
+    }
+    CheckPowerHistory(power);
     // Every record is one whole 64-byte record, laid newest first.
     for (size_t i = 0; i < stream.newestFirst.size(); ++i) {
         const RecordSpan& span = stream.newestFirst[i];

@@ -89,6 +89,18 @@ def facts_logs():
     return {name: evt(records, 0x400) for name, records in logs.items()}
 
 
+def power_seed(image):
+    """The header and the chunks of the Windows 10 sample that hold its first boot and its
+    two sleeps (records 1, 537 and 756), one byte longer, so that the target asks for the
+    power records."""
+    chunks = []
+    for at in range(0x1000, len(image), 0x10000):
+        first, last = struct.unpack_from("<QQ", image, at + 0x08)
+        if any(first <= number <= last for number in (1, 537, 756)):
+            chunks.append(image[at:at + 0x10000])
+    return image[:0x1000] + b"".join(chunks) + b"\0"
+
+
 def main():
     scan = "tests/fuzz/corpus/scan_fuzz"
     logs = "tests/fuzz/corpus/evt_replay_fuzz"
@@ -109,6 +121,8 @@ def main():
     with open("samples/System.evtx", "rb") as sample:
         for name, data in evtx_seeds(sample.read()).items():
             seeds[f"tests/fuzz/corpus/evtx_fuzz/{name}"] = data
+    with open("samples/win10-system.evtx", "rb") as sample:
+        seeds["tests/fuzz/corpus/evtx_fuzz/power-records.evtx"] = power_seed(sample.read())
     os.makedirs("tests/fuzz/corpus/evtx_fuzz", exist_ok=True)
     for path, data in seeds.items():
         with open(path, "wb") as out:

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "power/power_events.h"
 #include "savedlog/saved_log.h"
 
 #include <fcntl.h>
@@ -665,6 +666,42 @@ TEST(EvtxFileWrittenOut, GivesTheFieldsOfItsTemplatedTwin)
         EXPECT_EQ(std::tie(facts.host, facts.zoneText, facts.systemRecords, facts.holds),
                   std::tie(c.facts.host, c.facts.zoneText, c.facts.systemRecords, c.facts.holds)) << c.name;
     }
+}
+
+// Power records written out: the named data of the service's 6008 and its
+// Binary as hex text, the last moment known to run in its UTC half; records
+// of other IDs are never looked at, and without a place asked for none is kept.
+TEST(EvtxFileWrittenOut, HandsThePowerRecordsOverWhenAsked)
+{
+    const auto unexpected = [](const char* eventId, const char* binary) {
+        return [=](uint32_t at) {
+            return WrittenEvent(at, {eventId, "32768", "4", "0x80000000000000", "2015-06-23T06:00:48Z", "System",
+                                     "Event", nullptr, [=](Xml* x) {
+                                         Element(x, "Data", nullptr, nullptr, [](Xml* x) { Text(x, "06:00:00"); });
+                                         Element(x, "Binary", nullptr, nullptr, [=](Xml* x) { Text(x, binary); });
+                                     }});
+        };
+    };
+    // 2015-06-23 08:00:00 local, then 06:00:00 UTC, as SYSTEMTIMEs.
+    const char* kTwoTimes = "DF070600020017000800000000000000" "DF070600020017000600000000000000";
+    const std::vector<uint8_t> image =
+        ImageOf({unexpected("6008", kTwoTimes), unexpected("6013", kTwoTimes), unexpected("6008", "DF07")});
+    std::vector<PowerEvent> power;
+    LogFacts facts;
+    facts.power = &power;
+    RecordStream stream;
+    SkippedParts skipped;
+    std::string error;
+    ASSERT_TRUE(ParseEvtxImage(image.data(), image.size(), &stream, &skipped, &error, &facts));
+    ASSERT_EQ(power.size(), 2u);
+    EXPECT_EQ(power[0].source, PowerSource::kEventLog);
+    EXPECT_EQ(power[0].id, 6008);
+    EXPECT_EQ(power[0].time, 1435039248);
+    EXPECT_EQ(power[0].lastRunning, 1435039200);  // 2015-06-23T06:00:00Z, not the local half's 08:00
+    EXPECT_EQ(power[1].lastRunning, 0);           // too short to hold a time
+    LogFacts unasked;
+    ASSERT_TRUE(ParseEvtxImage(image.data(), image.size(), &stream, &skipped, &error, &unasked));
+    EXPECT_EQ(unasked.power, nullptr);
 }
 
 // Where a template definition puts the items: the index of the substitution
