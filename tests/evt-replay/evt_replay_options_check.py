@@ -51,15 +51,15 @@ DAMAGE_PARTS = {"chunks": r"(\d+) chunk headers? unsound", "records": r"(\d+) re
 
 
 def run(replay, arguments, env=None, stdout=subprocess.PIPE, cwd=None, input=None, during=None):
-    """The run, killed after 20 s (exit status -9: no input may hang it); with `during`,
+    """The run, killed with its workers after 20 s (exit status -9: no input may hang it); with `during`,
     called with the process while it runs, its answer as the run's `during`."""
     process = subprocess.Popen([replay] + arguments, stdin=subprocess.PIPE if input is not None else None,
-                               stdout=stdout, stderr=subprocess.PIPE, env=env, cwd=cwd)
+                               stdout=stdout, stderr=subprocess.PIPE, env=env, cwd=cwd, start_new_session=True)
     seen = during(process) if during else None
     try:
         out, err = process.communicate(input, timeout=20)
     except subprocess.TimeoutExpired:
-        process.kill()
+        os.killpg(process.pid, 9)  # its workers too, which hold its pipes
         out, err = process.communicate()
     result = subprocess.CompletedProcess(process.args, process.returncode, out, err)
     result.during = seen
@@ -672,7 +672,7 @@ def main():
             ("timeline in a folder missing", ["--timeline=" + os.path.join(c.missing, "t.svg"), evt],
              c.refused("cannot write", "No such file or directory"), []),
             ("timeline of no name", ["--timeline=", evt], c.refused("--timeline needs a file name"), []),
-            ("timeline to stdout", ["--timeline=-", evt], c.refused("--timeline needs a file name"), []),
+            ("timeline to stdout", ["--timeline=-", evt], c.refused("--timeline needs a file name"), [], {"cwd": work}),
             ("timeline as the umask gives", ["--timeline=" + c.svg, evt], c.timeline_mode, []),
             ("csv, a quote in the file name", ["--format=csv", c.quoted], c.csv_name, [c.quoted]),
             ("csv, a line break in the file name", ["--format=csv", c.broken], c.csv_name, [c.broken]),
