@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -84,8 +83,9 @@ constexpr const char* kUsage =
     "Exit status is 0 when every file was read, and 2 when a file could not be\n"
     "read, the timeline or the output could not be written, or the command line\n"
     "is wrong (the other files are still read); when no file at all was left to\n"
-    "read; and, before any file is read, when TZ or NAME names no zone, - is\n"
-    "named twice, or the timeline would land on a log or cannot be written.\n";
+    "read; and, before any file is read, when TZ or NAME names no zone, - or a\n"
+    "FIFO is named twice, or the timeline would land on a log or cannot be\n"
+    "written.\n";
 
 enum class Format { kText, kCsv, kJson, kJsonLines };
 
@@ -428,8 +428,10 @@ int main(int argc, char** argv)
     WalkNotes walked;
     inputs = ExpandInputs(argv + optind, argc - optind, recursion, &walked);
     // A pipe read by two workers would be split between them.
-    if (std::count(inputs.begin(), inputs.end(), "-") > 1) {
-        std::fputs("evt-replay: - (standard input) named more than once: it can be read only once\n", stderr);
+    const std::string twice = ReadOnceTwice(inputs);
+    if (!twice.empty()) {
+        std::fprintf(stderr, "evt-replay: %s: named more than once, but standard input or a pipe can be read only once\n",
+                     Printable(twice).c_str());
         return kTroubleStatus;
     }
     for (const std::string& trouble : walked.troubles) {

@@ -139,6 +139,26 @@ std::vector<std::string> ExpandInputs(char** names, int count, Recursion recursi
     return inputs;
 }
 
+std::string ReadOnceTwice(const std::vector<std::string>& inputs)
+{
+    std::vector<std::pair<dev_t, ino_t>> pipes;
+    for (const std::string& input : inputs) {
+        struct stat status {};
+        const bool stdin = input == "-";
+        if (stdin ? fstat(STDIN_FILENO, &status) != 0 : stat(input.c_str(), &status) != 0)
+            continue;
+        if (!stdin && !S_ISFIFO(status.st_mode) && !S_ISSOCK(status.st_mode))
+            continue;
+        // "-" twice is refused whatever standard input is, a terminal too.
+        const auto identity = stdin && !S_ISFIFO(status.st_mode) ? std::make_pair(dev_t{0}, ino_t{0})
+                                                                  : std::make_pair(status.st_dev, status.st_ino);
+        if (std::find(pipes.begin(), pipes.end(), identity) != pipes.end())
+            return input;
+        pipes.push_back(identity);
+    }
+    return "";
+}
+
 std::string TimelineHazard(const std::string& path, const std::vector<std::string>& inputs)
 {
     struct stat status {};

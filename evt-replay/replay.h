@@ -107,6 +107,9 @@ struct WalkNotes {
 // the .evt and .evtx files under them, in sorted order; a folder that holds
 // none is noted.
 std::vector<std::string> ExpandInputs(char** names, int count, Recursion recursion, WalkNotes* notes);
+// The first of `inputs` that is a pipe (standard input, "-", among them)
+// named before, by any name: it can be read only once. "" when none is.
+std::string ReadOnceTwice(const std::vector<std::string>& inputs);
 // Whether `path` names a folder.
 bool IsFolder(const std::string& path);
 // Why the timeline must not be written to `path`: it is one of `inputs`, or a
