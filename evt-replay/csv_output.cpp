@@ -8,7 +8,7 @@
 namespace {
 
 // The fields of today's scripts first, by position, then what names the log's machine and zones.
-constexpr std::string_view kCsvHeader = "file,index,start,stop,elapsed_seconds,state,host,zone_stated,zone_used";
+constexpr std::string_view kCsvHeader = "file,index,start,stop,elapsed_seconds,state,host,zone_stated,zone_used,zone_bias";
 constexpr std::string_view kCsvLineEnd = "\r\n";  // the RFC's record separator
 // What a spreadsheet takes a cell for a formula by, when it comes first.
 constexpr std::string_view kFormulaStarts = "=+-@\t\r";
@@ -45,6 +45,9 @@ void WriteCsvHeader(FILE* out)
 // A cycle without a stop has empty stop and elapsed fields; its state says why.
 void WriteCsvRows(FILE* out, const ReplayFile& file)
 {
+    int biasMinutes = 0;
+    std::string_view zoneName;
+    const std::string bias = SplitStatedZone(file.zoneStated, &biasMinutes, &zoneName) ? std::to_string(biasMinutes) : "";
     std::string line;
     for (size_t i = 0; i < file.cycles.size(); ++i) {
         const ReplayCycle& cycle = file.cycles[i];
@@ -58,10 +61,12 @@ void WriteCsvRows(FILE* out, const ReplayFile& file)
             line += ',';
         line += ',';
         line += CycleStateWord(cycle.state);
-        for (const std::string* text : {&file.host, &file.zoneStated, &file.zoneUsed}) {
+        // The bias apart, so that the stated name is the data, not a cell made safe.
+        for (std::string_view text : {std::string_view(file.host), zoneName, std::string_view(file.zoneUsed)}) {
             line += ',';
-            AppendCsvText(&line, *text);
+            AppendCsvText(&line, text);
         }
+        line += ',' + bias;
         line += kCsvLineEnd;
         std::fwrite(line.data(), 1, line.size(), out);
     }

@@ -8,6 +8,7 @@
 
 #include <getopt.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,15 +38,17 @@ constexpr const char* kUsage =
     "                       tabs (the default); a line \"==> FILE (HOST) <==\"\n"
     "                       before each file's block when there are several\n"
     "  --format=csv         one header row, then one row per cycle: file, index,\n"
-    "                       start, stop, elapsed_seconds, state, host, zone_stated,\n"
-    "                       zone_used; a text cell that a spreadsheet would take\n"
-    "                       for a formula (= + - @ tab CR first) gets a leading '\n"
+    "                       start, stop, elapsed_seconds, state, host, zone_stated\n"
+    "                       (the name a log states), zone_used, zone_bias (the\n"
+    "                       minutes it states); a text cell that a spreadsheet\n"
+    "                       would take for a formula (= + - @ tab CR first)\n"
+    "                       gets a leading '\n"
     "  --format=json        an array with one object per file: file, host,\n"
-    "                       zone_stated, zone_used, title, skipped (what damage\n"
-    "                       cost: chunk headers unsound, records lost and\n"
-    "                       recovered) and cycles, with the fields of CSV's rows;\n"
-    "                       a file that could not be read is an object with\n"
-    "                       file and error\n"
+    "                       zone_stated, zone_used, zone_bias, title, skipped\n"
+    "                       (what damage cost: chunk headers unsound, records\n"
+    "                       lost and recovered) and cycles, with the fields of\n"
+    "                       CSV's rows; a file that could not be read is an\n"
+    "                       object with file and error\n"
     "  --format=jsonl       the same objects, one line each, each written as\n"
     "                       soon as its file is read\n"
     "  --utc                every time in UTC instead of the zone of TZ\n"
@@ -56,7 +59,8 @@ constexpr const char* kUsage =
     "  --zone=NAME          every time in the zone NAME, as with TZ=NAME; the\n"
     "                       last of --utc and --zone counts\n"
     "  --timeline=FILE.svg  also draw the cycles on a time axis, into FILE.svg;\n"
-    "                       never over one of the logs read or another log\n"
+    "                       never over one of the logs read or another log, nor\n"
+    "                       to standard output (-), which has the listing\n"
     "  --power              tell each log's power history instead: one entry\n"
     "                       per period on and awake, newest first, with start,\n"
     "                       end, began (boot, fast-startup, resume-hibernate,\n"
@@ -67,7 +71,12 @@ constexpr const char* kUsage =
     "                       then the file's totals; the timeline draws on,\n"
     "                       asleep or hibernated, and off\n"
     "  -r, --recursive      read every .evt and .evtx file under each folder\n"
-    "                       named, in sorted order\n"
+    "                       named, in sorted order; symbolic links met on the\n"
+    "                       way are not followed, and FIFOs, sockets and\n"
+    "                       devices are passed over with a note\n"
+    "  -R, --dereference-recursive\n"
+    "                       the same, following every symbolic link\n"
+    "  -q, --quiet          no progress line and no notes; errors still shown\n"
     "  -j, --jobs=N         read N files at a time (default: one per core)\n"
     "  -h, --help           print this help and exit\n"
     "      --version        print the name and version and exit\n"
@@ -82,19 +91,24 @@ constexpr const char* kUsage =
     "\n"
     "Exit status is 0 when every file was read, and 2 when a file could not be\n"
     "read, the timeline or the output could not be written, or the command line\n"
-    "is wrong (the other files are still read); and, before any file is read,\n"
-    "when TZ or NAME names no zone or the timeline would land on a log.\n";
+    "is wrong (the other files are still read); when no file at all was left to\n"
+    "read; and, before any file is read, when TZ or NAME names no zone, - or a\n"
+    "FIFO is named twice, or the timeline would land on a log or cannot be\n"
+    "written.\n";
 
 enum class Format { kText, kCsv, kJson, kJsonLines };
 
 Format format = Format::kText;
 const char* timelinePath = nullptr;
-bool recursive = false;
+Recursion recursion = Recursion::kNone;
+bool quiet = false;
 int jobs = 0;  // 0: one per core
 const char* zoneName = nullptr;  // --zone's value; null for TZ's zone, or with --utc
 
 // --zone's value for the zone each log states.
 constexpr const char* kLogZone = "log";
+// getopt's short options; the leading ':' tells a missing argument apart.
+constexpr const char* kShortOptions = ":hrRqj:";
 
 enum OptionCode { kFormatOption = 1, kUtcOption, kZoneOption, kTimelineOption, kVersionOption, kPowerOption };
 
@@ -105,6 +119,8 @@ constexpr struct option kOptions[] = {
     {"timeline", required_argument, nullptr, kTimelineOption},
     {"power", no_argument, nullptr, kPowerOption},
     {"recursive", no_argument, nullptr, 'r'},
+    {"dereference-recursive", no_argument, nullptr, 'R'},
+    {"quiet", no_argument, nullptr, 'q'},
     {"jobs", required_argument, nullptr, 'j'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersionOption},
@@ -144,11 +160,39 @@ void DrawProgress(size_t done)
     progressDrawn = now;
 }
 
+// Whether stdout goes to another program (a pipe or a socket), which may be
+// writing to the same terminal as the progress line.
+bool StdoutIsPipe()
+{
+    struct stat status {};
+    return fstat(STDOUT_FILENO, &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode));
+}
+
 // Says what is wrong with the command line in one line, and where help is.
 int CommandLineTrouble(const std::string& what)
 {
     std::fprintf(stderr, "evt-replay: %s\nTry 'evt-replay --help' for more information.\n", what.c_str());
     return kTroubleStatus;
+}
+
+// What getopt_long found wrong with the element it was reading, as getopt's
+// own messages name it: a short option by its letter (a cluster such as
+// -dash.evtx is not the element optind has moved to), a long one whole.
+std::string OptionTrouble(int code, char** argv)
+{
+    const char* element = argv[optind - 1];
+    const bool longOption = std::strncmp(element, "--", 2) == 0;
+    const bool shortKnown = optopt > 0 && optopt < 128 && std::strchr(kShortOptions, optopt);
+    if (code == ':') {
+        if (!longOption)
+            return std::string("option requires an argument -- '") + static_cast<char>(optopt) + "'";
+        return std::string("option '") + element + "' requires an argument";
+    }
+    if (optopt == 0)
+        return std::string("unrecognized option '") + element + "'";
+    if (longOption && (optopt < ' ' || shortKnown))
+        return "option '" + std::string(element, std::strcspn(element, "=")) + "' doesn't allow an argument";
+    return std::string("invalid option -- '") + static_cast<char>(optopt) + "'";
 }
 
 // Sets the process-wide options from argv. Returns -1 to go on reading the
@@ -157,7 +201,7 @@ int ReadOptions(int argc, char** argv)
 {
     opterr = 0;  // our own messages, which name the program and not its path
     int code;
-    while ((code = getopt_long(argc, argv, ":hrj:", kOptions, nullptr)) != -1) {
+    while ((code = getopt_long(argc, argv, kShortOptions, kOptions, nullptr)) != -1) {
         switch (code) {
         case kFormatOption:
             if (std::strcmp(optarg, "text") == 0)
@@ -180,13 +224,22 @@ int ReadOptions(int argc, char** argv)
             zoneName = optarg;
             break;
         case kTimelineOption:
+            // Standard output carries the listing; a picture there would corrupt it.
+            if (!*optarg || std::strcmp(optarg, "-") == 0)
+                return CommandLineTrouble(std::string("--timeline needs a file name, not '") + optarg + "'");
             timelinePath = optarg;
             break;
         case kPowerOption:
             powerWanted = true;
             break;
         case 'r':
-            recursive = true;
+            recursion = Recursion::kNoLinks;
+            break;
+        case 'R':
+            recursion = Recursion::kFollowLinks;
+            break;
+        case 'q':
+            quiet = true;
             break;
         case 'j': {
             char* end = nullptr;
@@ -202,10 +255,8 @@ int ReadOptions(int argc, char** argv)
         case kVersionOption:
             std::puts("evt-replay (Tallyvane) " TALLYVANE_VERSION);
             return 0;
-        case ':':
-            return CommandLineTrouble(std::string("option '") + argv[optind - 1] + "' requires an argument");
         default:
-            return CommandLineTrouble(std::string("unrecognized option '") + argv[optind - 1] + "'");
+            return CommandLineTrouble(OptionTrouble(code, argv));
         }
     }
     if (optind == argc)
@@ -253,7 +304,7 @@ std::string HostSuffix(const std::string& host)
 // The stderr line about `path`.
 std::string Note(const std::string& path, const std::string& what)
 {
-    return "evt-replay: " + path + ": " + what + "\n";
+    return "evt-replay: " + Printable(path) + ": " + what + "\n";
 }
 
 // What a file yields for the format chosen.
@@ -314,6 +365,12 @@ void ReadInput(size_t index, InputResult* result)
 
 // --- Writing out, in the order named.
 
+// Input `index` as a message on the terminal names it.
+std::string NameOfInput(size_t index)
+{
+    return Printable(inputs[index]);
+}
+
 // Writes `bytes` to stdout unless it has failed before. A reader that went
 // away (head -1) ends the listing but not the timeline.
 void Emit(const std::string& bytes)
@@ -341,9 +398,10 @@ bool TakeResult(size_t index, InputResult&& result)
             Emit(JsonErrorText(path, result.error, true));
         anyBlock = anyBlock || format == Format::kJson;
     } else {
-        std::fputs(result.notes.c_str(), stderr);
+        if (!quiet)
+            std::fputs(result.notes.c_str(), stderr);
         if (format == Format::kText && several) {
-            Emit(std::string(anyBlock ? "\n" : "") + "==> " + path + HostSuffix(result.file.host) + " <==\n");
+            Emit(std::string(anyBlock ? "\n" : "") + "==> " + Printable(path) + HostSuffix(result.file.host) + " <==\n");
         } else if (format == Format::kJson) {
             Emit(anyBlock ? ",\n" : "[\n");
         }
@@ -373,7 +431,7 @@ bool WriteTimeline()
         if (FinishReplacing(&pending, &error))
             return true;
     }
-    std::fprintf(stderr, "evt-replay: cannot write %s: %s\n", timelinePath, error.c_str());
+    std::fprintf(stderr, "evt-replay: cannot write %s: %s\n", Printable(timelinePath).c_str(), error.c_str());
     return false;
 }
 
@@ -390,25 +448,48 @@ int main(int argc, char** argv)
     const int refused = ChooseZone();
     if (refused >= 0)
         return refused;
-    std::vector<std::string> troubles;
-    inputs = ExpandInputs(argv + optind, argc - optind, recursive, &troubles);
-    for (const std::string& trouble : troubles) {
+    WalkNotes walked;
+    inputs = ExpandInputs(argv + optind, argc - optind, recursion, &walked);
+    // A pipe read by two workers would be split between them.
+    const std::string twice = ReadOnceTwice(inputs);
+    if (!twice.empty()) {
+        std::fprintf(stderr, "evt-replay: %s: named more than once, but standard input or a pipe can be read only once\n",
+                     Printable(twice).c_str());
+        return kTroubleStatus;
+    }
+    for (const std::string& trouble : walked.troubles) {
         std::fprintf(stderr, "evt-replay: %s\n", trouble.c_str());
         status = kTroubleStatus;
     }
-    // Refused before anything is read: a log is evidence.
+    for (const std::string& note : walked.notes) {
+        if (!quiet)
+            std::fprintf(stderr, "evt-replay: %s\n", note.c_str());
+    }
+    // Nothing read is no answer: it must not pass for "no cycles anywhere".
+    if (inputs.empty()) {
+        std::fputs("evt-replay: no .evt or .evtx file to read\n", stderr);
+        status = kTroubleStatus;
+    }
+    // Refused before anything is read: a log is evidence, and a long run
+    // should not end in a picture that cannot be written.
     if (timelinePath) {
         const std::string hazard = TimelineHazard(timelinePath, inputs);
         if (!hazard.empty()) {
-            std::fprintf(stderr, "evt-replay: refusing to write the timeline to %s: %s\n", timelinePath, hazard.c_str());
+            std::fprintf(stderr, "evt-replay: refusing to write the timeline to %s: %s\n",
+                         Printable(timelinePath).c_str(), hazard.c_str());
+            return kTroubleStatus;
+        }
+        const std::string unwritable = TimelineUnwritable(timelinePath);
+        if (!unwritable.empty()) {
+            std::fprintf(stderr, "evt-replay: cannot write %s: %s\n", Printable(timelinePath).c_str(), unwritable.c_str());
             return kTroubleStatus;
         }
     }
     // A closed pipe shows as a failed write, so that the timeline is still drawn.
     signal(SIGPIPE, SIG_IGN);
     gatherCycles = format != Format::kText || timelinePath;
-    several = inputs.size() > 1 || recursive;
-    progressWanted = inputs.size() > 1 && isatty(STDERR_FILENO);
+    several = inputs.size() > 1 || recursion != Recursion::kNone;
+    progressWanted = !quiet && inputs.size() > 1 && isatty(STDERR_FILENO) && !StdoutIsPipe();
     if (format == Format::kCsv) {
         std::string header;
         char* text = nullptr;
@@ -425,7 +506,7 @@ int main(int argc, char** argv)
         Emit(header);
     }
     std::string error;
-    if (!ReadInputs(inputs.size(), jobs ? jobs : WorkersForThisMachine(), ReadInput, TakeResult, &error)) {
+    if (!ReadInputs(inputs.size(), jobs ? jobs : WorkersForThisMachine(), ReadInput, TakeResult, NameOfInput, &error)) {
         EraseProgress();
         std::fprintf(stderr, "evt-replay: %s\n", error.c_str());
         status = kTroubleStatus;

@@ -32,28 +32,57 @@ bool NamesALog(const char* name)
     return endsWith(".evt") || endsWith(".evtx");
 }
 
-// Appends the logs under `folder` to *found; symbolic links met on the way
-// are not followed, so a link back up the tree cannot loop.
-void CollectLogs(const std::string& folder, std::vector<std::string>* found, std::vector<std::string>* troubles)
+// Appends the logs under `folder` to *found. Only files are read: a FIFO,
+// a socket or a device met on the way could block the run or never end, so
+// it is passed over with a note, as grep -r does. Symbolic links are followed
+// only with kFollowLinks; `above` holds the folders on the way down, so that
+// a link back up the tree is noted and not walked.
+void CollectLogs(const std::string& folder, Recursion recursion, std::vector<std::string>* above,
+                 std::vector<std::string>* found, WalkNotes* notes)
 {
     DIR* directory = opendir(folder.c_str());
     if (!directory) {
-        troubles->push_back(folder + ": " + std::strerror(errno));
+        notes->troubles.push_back(Printable(folder) + ": " + std::strerror(errno));
         return;
     }
+    std::vector<std::string> names;
     while (const dirent* entry = readdir(directory)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-            continue;
-        const std::string path = folder + (folder.back() == '/' ? "" : "/") + entry->d_name;
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    }
+    closedir(directory);
+    for (const std::string& name : names) {
+        const std::string path = folder + (folder.back() == '/' ? "" : "/") + name;
         struct stat status {};
         if (lstat(path.c_str(), &status) != 0)
             continue;
-        if (S_ISDIR(status.st_mode))
-            CollectLogs(path, found, troubles);
-        else if (!S_ISLNK(status.st_mode) && NamesALog(entry->d_name))
-            found->push_back(path);
+        if (S_ISLNK(status.st_mode)) {
+            if (recursion != Recursion::kFollowLinks) {
+                ++notes->linksPassed;
+                continue;
+            }
+            if (stat(path.c_str(), &status) != 0) {
+                if (NamesALog(name.c_str()))
+                    notes->troubles.push_back(Printable(path) + ": " + std::strerror(errno));
+                continue;
+            }
+        }
+        if (S_ISDIR(status.st_mode)) {
+            const std::string identity = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+            if (std::find(above->begin(), above->end(), identity) != above->end()) {
+                notes->notes.push_back(Printable(path) + ": recursive directory loop, not walked");
+                continue;
+            }
+            above->push_back(identity);
+            CollectLogs(path, recursion, above, found, notes);
+            above->pop_back();
+        } else if (NamesALog(name.c_str())) {
+            if (S_ISREG(status.st_mode))
+                found->push_back(path);
+            else
+                notes->notes.push_back(Printable(path) + ": not a regular file (a FIFO, socket or device), passed over");
+        }
     }
-    closedir(directory);
 }
 
 // Whether two names are one file: the same name, or the same device and inode.
@@ -66,6 +95,16 @@ bool SameFile(const std::string& a, const struct stat* aStatus, const std::strin
            aStatus->st_ino == bStatus.st_ino;
 }
 
+// The file a timeline at `path` lands in: a link is followed, so that the
+// file it names is replaced and the link kept.
+std::string ReplacedPath(const std::string& path)
+{
+    char* resolved = realpath(path.c_str(), nullptr);
+    const std::string target = resolved ? resolved : path;
+    std::free(resolved);
+    return target;
+}
+
 }  // namespace
 
 bool IsFolder(const std::string& path)
@@ -74,20 +113,50 @@ bool IsFolder(const std::string& path)
     return path != "-" && stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-std::vector<std::string> ExpandInputs(char** names, int count, bool recursive, std::vector<std::string>* troubles)
+std::vector<std::string> ExpandInputs(char** names, int count, Recursion recursion, WalkNotes* notes)
 {
     std::vector<std::string> inputs;
     for (int i = 0; i < count; ++i) {
-        if (!recursive || !IsFolder(names[i])) {
+        struct stat status {};
+        if (recursion == Recursion::kNone || !IsFolder(names[i]) || stat(names[i], &status) != 0) {
             inputs.emplace_back(names[i]);
             continue;
         }
         std::vector<std::string> found;
-        CollectLogs(names[i], &found, troubles);
+        std::vector<std::string> above{std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino)};
+        const int linksBefore = notes->linksPassed;
+        CollectLogs(names[i], recursion, &above, &found, notes);
+        if (found.empty()) {
+            const int links = notes->linksPassed - linksBefore;
+            notes->notes.push_back(Printable(names[i]) + ": no .evt or .evtx file found" +
+                                   (links ? " (" + std::to_string(links) + (links == 1 ? " symbolic link" : " symbolic links") +
+                                              " not followed; -R follows them)"
+                                            : ""));
+        }
         std::sort(found.begin(), found.end());
         inputs.insert(inputs.end(), found.begin(), found.end());
     }
     return inputs;
+}
+
+std::string ReadOnceTwice(const std::vector<std::string>& inputs)
+{
+    std::vector<std::pair<dev_t, ino_t>> pipes;
+    for (const std::string& input : inputs) {
+        struct stat status {};
+        const bool stdin = input == "-";
+        if (stdin ? fstat(STDIN_FILENO, &status) != 0 : stat(input.c_str(), &status) != 0)
+            continue;
+        if (!stdin && !S_ISFIFO(status.st_mode) && !S_ISSOCK(status.st_mode))
+            continue;
+        // "-" twice is refused whatever standard input is, a terminal too.
+        const auto identity = stdin && !S_ISFIFO(status.st_mode) ? std::make_pair(dev_t{0}, ino_t{0})
+                                                                  : std::make_pair(status.st_dev, status.st_ino);
+        if (std::find(pipes.begin(), pipes.end(), identity) != pipes.end())
+            return input;
+        pipes.push_back(identity);
+    }
+    return "";
 }
 
 std::string TimelineHazard(const std::string& path, const std::vector<std::string>& inputs)
@@ -109,14 +178,30 @@ std::string TimelineHazard(const std::string& path, const std::vector<std::strin
     return got > 0 && SavedLogKindOf(head, static_cast<size_t>(got)) != SavedLogKind::kNone ? "it holds an event log" : "";
 }
 
+std::string TimelineUnwritable(const std::string& path)
+{
+    const std::string target = ReplacedPath(path);
+    struct stat status {};
+    if (stat(target.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        if (S_ISDIR(status.st_mode))
+            return std::strerror(EISDIR);
+        return access(target.c_str(), W_OK) == 0 ? "" : std::strerror(errno);
+    }
+    // The picture is renamed into place: its folder must take a new name.
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    if (stat(folder.c_str(), &status) != 0)
+        return std::strerror(errno);
+    if (!S_ISDIR(status.st_mode))
+        return std::strerror(ENOTDIR);
+    return access(folder.c_str(), W_OK | X_OK) == 0 ? "" : std::strerror(errno);
+}
+
 bool BeginReplacing(const std::string& path, PendingFile* file, std::string* error)
 {
     // A device, a pipe or a terminal is written as it stands: a rename would
-    // put a regular file in its place. A link is followed, so that the file
-    // it names is replaced and the link kept.
-    char* resolved = realpath(path.c_str(), nullptr);
-    const std::string target = resolved ? resolved : path;
-    std::free(resolved);
+    // put a regular file in its place.
+    const std::string target = ReplacedPath(path);
     struct stat status {};
     if (stat(target.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
         *file = PendingFile{std::fopen(target.c_str(), "wb"), "", target};

@@ -64,10 +64,16 @@ std::string JsonFileText(const ReplayFile& file, bool oneLine)
     Json cycles = Json::array();
     for (size_t i = 0; i < file.cycles.size(); ++i)
         cycles.push_back(CycleJson(i + 1, file.cycles[i]));
+    int biasMinutes = 0;
+    std::string_view zoneName;
+    Json bias = nullptr;
+    if (SplitStatedZone(file.zoneStated, &biasMinutes, &zoneName))
+        bias = biasMinutes;
     return Dumped(Json{{"file", file.path},
                        {"host", file.host},
-                       {"zone_stated", file.zoneStated},
+                       {"zone_stated", zoneName},
                        {"zone_used", file.zoneUsed},
+                       {"zone_bias", std::move(bias)},
                        {"title", file.title},
                        {"skipped", SkippedJson(file.skipped)},
                        {"cycles", std::move(cycles)}},

@@ -15,7 +15,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr std::string_view kPowerCsvHeader =
-    "file,index,start,end,began,ended,on_seconds,last_known,initiator,host,zone_stated,zone_used,asleep_seconds,"
+    "file,index,start,end,began,ended,on_seconds,last_known,initiator,host,zone_stated,zone_used,zone_bias,asleep_seconds,"
     "off_seconds";
 constexpr std::string_view kCsvLineEnd = "\r\n";
 constexpr std::string_view kTotalsIndex = "totals";  // the index of a file's totals row
@@ -86,12 +86,16 @@ void WritePowerCsvHeader(FILE* out)
 // start and end, the seconds on in on_seconds, and alone fills the last two fields.
 void WritePowerCsvRows(FILE* out, const ReplayFile& file)
 {
+    int biasMinutes = 0;
+    std::string_view zoneName;
+    const std::string bias = SplitStatedZone(file.zoneStated, &biasMinutes, &zoneName) ? std::to_string(biasMinutes) : "";
     std::string line;
     const auto tail = [&](const std::string& lastFields) {
-        for (const std::string* text : {&file.host, &file.zoneStated, &file.zoneUsed}) {
+        for (std::string_view text : {std::string_view(file.host), zoneName, std::string_view(file.zoneUsed)}) {
             line += ',';
-            AppendCsvText(&line, *text);
+            AppendCsvText(&line, text);
         }
+        line += ',' + bias;
         line += lastFields;
         line += kCsvLineEnd;
         std::fwrite(line.data(), 1, line.size(), out);
@@ -141,10 +145,16 @@ std::string PowerJsonText(const ReplayFile& file, bool oneLine)
         began[PowerBeganWord(static_cast<PowerBegan>(i))] = totals.began[i];
     for (size_t i = 0; i < kPowerEndedKinds; ++i)
         ended[PowerEndedWord(static_cast<PowerEnded>(i))] = totals.ended[i];
+    int biasMinutes = 0;
+    std::string_view zoneName;
+    Json bias = nullptr;
+    if (SplitStatedZone(file.zoneStated, &biasMinutes, &zoneName))
+        bias = biasMinutes;
     return DumpedJson(Json{{"file", file.path},
                            {"host", file.host},
-                           {"zone_stated", file.zoneStated},
+                           {"zone_stated", zoneName},
                            {"zone_used", file.zoneUsed},
+                           {"zone_bias", std::move(bias)},
                            {"skipped", Json{{"chunks", file.skipped.chunks},
                                             {"records", file.skipped.records},
                                             {"recovered", file.skipped.recovered}}},

@@ -85,25 +85,44 @@ const char* CycleStateWord(CycleState state);
 using InputReader = void (*)(size_t index, InputResult* result);
 // Takes the result of input `index`; false to read no further.
 using ResultSink = bool (*)(size_t index, InputResult&& result);
+// Input `index` as a message names it.
+using InputName = std::string (*)(size_t index);
 // One worker per core.
 int WorkersForThisMachine();
 // Reads inputs 0 to count - 1 with up to `workers` processes (in this one
 // when 1), and hands each result to `sink` in index order, each as soon as
-// all before it are handed on. False, with the reason, when the workers could
-// not be started or one died.
-bool ReadInputs(size_t count, int workers, InputReader read, ResultSink sink, std::string* error);
+// all before it are handed on. A worker that dies while reading an input
+// gives that input an error; false, with the reason naming the input, when
+// the workers could not be started, or one died after its last result or
+// sent what none writes. Workers end with the main process.
+bool ReadInputs(size_t count, int workers, InputReader read, ResultSink sink, InputName name, std::string* error);
 
 // --- inputs.cpp
-// The files named on the command line, folders replaced by the .evt and
-// .evtx files under them, in sorted order, when `recursive`; a folder named
-// without it stays, to be refused as a folder. Reasons a folder could not be
-// walked go to *troubles, one line each, and are not fatal.
-std::vector<std::string> ExpandInputs(char** names, int count, bool recursive, std::vector<std::string>* troubles);
+// How folders named are walked: not at all (they are refused as folders),
+// without following symbolic links met on the way (-r), or following them (-R).
+enum class Recursion { kNone, kNoLinks, kFollowLinks };
+// What walking the folders met, one line each with its path made printable:
+// troubles (a folder that could not be read) make the run fail, notes do not.
+struct WalkNotes {
+    std::vector<std::string> troubles;
+    std::vector<std::string> notes;
+    int linksPassed = 0;  // symbolic links not followed
+};
+// The files named on the command line, with `recursion` folders replaced by
+// the .evt and .evtx files under them, in sorted order; a folder that holds
+// none is noted.
+std::vector<std::string> ExpandInputs(char** names, int count, Recursion recursion, WalkNotes* notes);
+// The first of `inputs` that is a pipe (standard input, "-", among them)
+// named before, by any name: it can be read only once. "" when none is.
+std::string ReadOnceTwice(const std::vector<std::string>& inputs);
 // Whether `path` names a folder.
 bool IsFolder(const std::string& path);
 // Why the timeline must not be written to `path`: it is one of `inputs`, or a
 // file that holds an event log. "" when it may.
 std::string TimelineHazard(const std::string& path, const std::vector<std::string>& inputs);
+// Why the timeline cannot be written to `path` (a folder missing or
+// read-only, say), as strerror gives it; "" when it can.
+std::string TimelineUnwritable(const std::string& path);
 // A file written under a temporary name beside `path`, renamed to it only
 // once whole, so that a failure leaves no half file; a device or a pipe is
 // written in place.
@@ -124,10 +143,15 @@ bool FinishReplacing(PendingFile* file, std::string* error);
 // /usr/share/zoneinfo, or by an absolute path; or a POSIX rule ("EST5EDT",
 // "<+0530>-5:30"). A leading ':' is passed over, as glibc does.
 bool NamesZone(const char* tz);
+// Whether `rule` is a whole POSIX TZ rule (posix_rule.cpp).
+bool IsPosixRule(std::string_view rule);
 // The zone for the text a log's event 6013 states ("480 Pacific Standard
 // Time"): CLDR's zone for the Windows name, else, with *fixed set, the fixed
 // offset of the bias (summer time unknown); "" when it gives neither.
 std::string StatedZone(std::string_view stated, bool* fixed);
+// A stated zone's bias, minutes behind UTC, and its name ("Pacific Standard
+// Time"); false, with the whole text as its name, when it begins with none.
+bool SplitStatedZone(std::string_view stated, int* bias, std::string_view* name);
 // The name of the zone in force: TZ's value, or the system's zone.
 std::string ZoneInForce();
 // Makes `tz` (null: unset) the TZ in force.

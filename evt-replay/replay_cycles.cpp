@@ -83,7 +83,7 @@ void UseFileZone(const char* path, const LogFacts& facts, ReplayFile* file)
             note = (facts.zoneText.empty() ? std::string("the log states no zone") : stated + ", no zone") +
                    ": times in TZ's, " + ZoneInForce();
         if (!note.empty())
-            file->notes += std::string("evt-replay: ") + path + ": " + note + "\n";
+            file->notes += "evt-replay: " + Printable(path) + ": " + note + "\n";
     }
     file->zoneUsed = ZoneInForce();
 }
@@ -178,7 +178,7 @@ bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
     file->host = facts.host;
     // A log of no records at all (cleared, or never written) shows as much in its title.
     if (!facts.systemRecords && !facts.holds.empty())
-        file->notes += std::string("evt-replay: ") + path + ": holds no System log records; its newest record is of " +
+        file->notes += "evt-replay: " + Printable(path) + ": holds no System log records; its newest record is of " +
                        Printable(facts.holds) + "\n";
     return true;
 }

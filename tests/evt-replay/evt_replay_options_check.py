@@ -35,7 +35,7 @@ from evt_replay_check import BOOT  # noqa: E402
 
 ISO_TIME = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(Z|[+-]\d\d:\d\d(:\d\d)?)\Z")
 TRY_HELP = "Try 'evt-replay --help' for more information."
-CSV_HEADER = ["file", "index", "start", "stop", "elapsed_seconds", "state", "host", "zone_stated", "zone_used"]
+CSV_HEADER = ["file", "index", "start", "stop", "elapsed_seconds", "state", "host", "zone_stated", "zone_used", "zone_bias"]
 EVENT_NS = "{http://schemas.microsoft.com/win/2004/08/events/event}"
 ZONE_EVENT = 6013
 # The sample's newest event 6013 states UTC, by a name CLDR does not know, and
@@ -50,8 +50,61 @@ DAMAGE_PARTS = {"chunks": r"(\d+) chunk headers? unsound", "records": r"(\d+) re
                 "recovered": r"(\d+) records? recovered"}
 
 
-def run(replay, arguments, env=None, stdout=subprocess.PIPE, cwd=None, input=None):
-    return subprocess.run([replay] + arguments, stdout=stdout, stderr=subprocess.PIPE, env=env, cwd=cwd, input=input)
+def run(replay, arguments, env=None, stdout=subprocess.PIPE, cwd=None, input=None, during=None):
+    """The run, killed with its workers after 20 s (exit status -9: no input may hang it); with `during`,
+    called with the process while it runs, its answer as the run's `during`."""
+    process = subprocess.Popen([replay] + arguments, stdin=subprocess.PIPE if input is not None else None,
+                               stdout=stdout, stderr=subprocess.PIPE, env=env, cwd=cwd, start_new_session=True)
+    seen = during(process) if during else None
+    try:
+        out, err = process.communicate(input, timeout=20)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, 9)  # its workers too, which hold its pipes
+        out, err = process.communicate()
+    result = subprocess.CompletedProcess(process.args, process.returncode, out, err)
+    result.during = seen
+    return result
+
+
+def children(pid):
+    with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+        return [int(c) for c in f.read().split()]
+
+
+def alive(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rpartition(")")[2].split()[0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
+def kill_blocked_worker(process):
+    """Crashes the worker left waiting on a FIFO once the others are done."""
+    time.sleep(1)
+    for child in children(process.pid):
+        os.kill(child, 11)
+
+
+def kill_main(signal):
+    """Ends the main process while a worker waits on a FIFO; whether a worker lives on 0.5 s later."""
+    def during(process):
+        time.sleep(1)
+        workers = children(process.pid)
+        process.send_signal(signal)
+        process.wait()
+        time.sleep(0.5)
+        left = [w for w in workers if alive(w)]
+        for w in left:
+            os.kill(w, 9)
+        return bool(workers), left
+    return during
+
+
+def stated_zone(stated):
+    """A stated zone ("480 Pacific Standard Time") as CSV and JSON split it: (name, bias or None)."""
+    bias, _, name = stated.partition(" ")
+    return (name, int(bias)) if re.fullmatch(r"-?\d+", bias) and name else (stated, None)
 
 
 def log_facts(path):
@@ -193,9 +246,31 @@ class Check:
             out.write(f.read()[:PACIFIC_CUT])
         # A name that a spreadsheet would run, given relative to the folder.
         self.formula = '=HYPERLINK("x",1).evt'
-        shutil.copyfile(samples[0], os.path.join(work, self.formula))
+        for name in (self.formula, "@SUM(1).evt", "+1.evt"):
+            shutil.copyfile(samples[0], os.path.join(work, name))
+        # Logs stating zones east of UTC: one CLDR names, two only fixed offsets.
+        self.stated = {}
+        for bias, name in ((-60, "Romance Standard Time"), (-60, "Made Up Time"), (-330, "Made Up Time")):
+            path = self.stated[bias, name] = os.path.join(work, "stated%d%s.evt" % (bias, name[0]))
+            with open(path, "wb") as out:
+                out.write(evt_writer.evt([evt_writer.record(1, 1300000000, evt_writer.BOOT, 4, source="EventLog", computer="PC"),
+                                          evt_writer.record(2, 1300003600, 0x8000177D, 4, source="EventLog", computer="PC",
+                                                            strings=("60", "%d %s" % (bias, name)))], 0x400))
+        # -r passes over a FIFO, and links, which -R follows, a link back up the tree once.
+        self.walks = {name: os.path.join(work, name) for name in ("with-fifo", "links", "empty")}
+        for folder in self.walks.values():
+            os.mkdir(folder)
+        shutil.copyfile(samples[1], os.path.join(self.walks["with-fifo"], "a.evtx"))
+        os.mkfifo(os.path.join(self.walks["with-fifo"], "zz.evtx"))
+        for sample in samples:
+            os.symlink(sample, os.path.join(self.walks["links"], os.path.basename(sample)))
+        os.symlink(".", os.path.join(self.walks["links"], "up"))
         self.facts = {p: log_facts(p) for p in samples + [self.pacific, self.many, self.damaged]}
         self.plain = {p: run(replay, [p]) for p in samples + [self.damaged, self.many, self.sixty, self.empty]}
+        for source, link in zip(samples, (os.path.join(self.walks["links"], os.path.basename(s)) for s in samples)):
+            self.plain[link], self.facts[link] = self.plain[source], self.facts[source]
+        fifo_copy = os.path.join(self.walks["with-fifo"], "a.evtx")
+        self.plain[fifo_copy], self.facts[fifo_copy] = self.plain[samples[1]], self.facts[samples[1]]
         self.cycles = {p: text_cycles(out.stdout)[1] for p, out in self.plain.items()}
         self.svg = os.path.join(work, "timeline.svg")
         # A log the timeline must never be written over.
@@ -222,7 +297,8 @@ class Check:
 
     def fields_problems(self, got, zones):
         """got: {path: {(host, zone_stated, zone_used)}} as CSV or JSON gives them; zones: {path: zone used}."""
-        want = {p: {self.facts[p] + (used,)} for p, used in zones.items()}
+        want = {p: {(self.facts[p][0], stated_zone(self.facts[p][1])[0], used, stated_zone(self.facts[p][1])[1])}
+                for p, used in zones.items()}
         return [] if got == want else ["host and zones %r, expected %r" % (got, want)]
 
     def zone_text(self, tz, notes):
@@ -238,9 +314,68 @@ class Check:
               and b"names no zone" in out.stderr)
         return [] if ok else ["exit %d, stderr %r: expected 2 and one line" % (out.returncode, out.stderr)]
 
-    def formula_name(self, out, _):
+    def formula_name(self, out, paths):
         rows = list(csv.reader(io.StringIO(out.stdout.decode(), newline="")))
-        return [] if {r[0] for r in rows[1:]} == {"'" + self.formula} else ["a formula's name in CSV: %r" % rows[1:2]]
+        return [] if {r[0] for r in rows[1:]} == {"'" + paths[0]} else ["a formula's name in CSV: %r" % rows[1:2]]
+
+    def stated_bias(self, out, paths):
+        """CSV keeps a stated zone's name and bias apart: no cell made safe, the bias exact."""
+        rows = list(csv.reader(io.StringIO(out.stdout.decode(), newline="")))
+        got = {tuple(r[7:10:2]) for r in rows[1:]}
+        return [] if out.returncode == 0 and got == {tuple(paths)} else ["zone_stated and zone_bias %r, expected %r" % (got, paths)]
+
+    def quiet(self, out, paths):
+        ok = out.returncode == 0 and not out.stderr and out.stdout == self.plain[paths[0]].stdout
+        return [] if ok else ["-q: exit %d, stderr %r" % (out.returncode, out.stderr)]
+
+    def zone_accepted(self, want_used, suffix):
+        """TZ taken: exit 0, zone_used as said, every start at the offset given."""
+        def check(out, _):
+            rows = list(csv.reader(io.StringIO(out.stdout.decode(), newline="")))[1:]
+            ok = out.returncode == 0 and rows and all(r[8] == want_used and r[2].endswith(suffix) for r in rows)
+            return [] if ok else ["exit %d, %r, stderr %r" % (out.returncode, rows[:1], out.stderr)]
+        return check
+
+    def refused(self, *words):
+        """Exit 2 before any log is read: no output, one line on stderr (then --help's pointer) holding `words`."""
+        def check(out, _):
+            lines = out.stderr.decode().splitlines()
+            ok = out.returncode == 2 and not out.stdout and lines and all(w in lines[0] for w in words) \
+                and lines[1:] in ([], [TRY_HELP])
+            return [] if ok else ["exit %d, stdout %r, stderr %r" % (out.returncode, out.stdout[:40], out.stderr)]
+        return check
+
+    def walked(self, status, notes):
+        """-r or -R: the logs given, in order, under their names; exit `status`; stderr lines holding `notes`."""
+        def check(out, paths):
+            lines = out.stderr.decode().splitlines()
+            ok = out.returncode == status and out.stdout == (self.blocks(paths) if paths else b"") \
+                and len(lines) == len(notes) and all(n in l for n, l in zip(notes, lines))
+            return [] if ok else ["exit %d, stdout %r, stderr %r" % (out.returncode, out.stdout[:80], out.stderr)]
+        return check
+
+    def printable_names(self, out, _):
+        shown = out.stdout + out.stderr
+        ok = out.returncode == 0 and b"\x01" not in shown and b"\x1b" not in shown and shown.count(b"odd <&\"\xff?.evt") == 2
+        return [] if ok else ["a name's control characters reach the terminal: %r" % shown[-300:]]
+
+    def timeline_mode(self, out, _):
+        mask = os.umask(0)
+        os.umask(mask)
+        mode = os.stat(self.svg).st_mode & 0o777
+        return [] if out.returncode == 0 and mode == 0o666 & ~mask else ["the timeline is %o, the umask gives %o" % (mode, 0o666 & ~mask)]
+
+    def worker_died(self, out, paths):
+        """The file whose worker was killed is an error naming it; the others are read."""
+        document = json.loads(out.stdout or b"[]")
+        errors = {f["file"]: f["error"] for f in document if "error" in f}
+        ok = out.returncode == 2 and [f["file"] for f in document] == paths and list(errors) == [self.fifo] \
+            and "signal 11" in errors[self.fifo] and "%s: its worker" % self.fifo in out.stderr.decode()
+        return [] if ok else ["exit %d, %r, stderr %r" % (out.returncode, errors, out.stderr)]
+
+    def workers_ended(self, out, _):
+        started, left = out.during
+        return [] if started and not left else ["workers %r outlived the main process" % left]
 
     def help(self, out, _):
         ok = out.returncode == 0 and out.stdout.startswith(b"usage: evt-replay") and not out.stderr
@@ -290,7 +425,7 @@ class Check:
         for file, index, start, stop, elapsed, state, *facts in rows[1:]:
             got.setdefault(file, []).append({"index": int(index), "start": start, "stop": stop,
                                              "elapsed_seconds": int(elapsed) if elapsed else None, "state": state})
-            fields.setdefault(file, set()).add(tuple(facts))
+            fields.setdefault(file, set()).add(tuple(facts[:3]) + (int(facts[3]) if facts[3] else None,))
         zones = {p: "UTC" if utc else TZ_IN_FORCE for p in paths}
         return files_problems(list(got.items()), self.expected(paths), utc) + self.fields_problems(fields, zones)
 
@@ -318,7 +453,7 @@ class Check:
         """JSON's host and zones for `paths`, each shown in the zone `zones` gives it;
         `out` is the run or the document already read."""
         document = out if isinstance(out, list) else json.loads(out.stdout)
-        got = {f["file"]: {(f["host"], f["zone_stated"], f["zone_used"])} for f in document if f["file"] in paths}
+        got = {f["file"]: {(f["host"], f["zone_stated"], f["zone_used"], f.get("zone_bias", "none"))} for f in document if f["file"] in paths}
         return self.fields_problems(got, zones)
 
     def timeline(self, out, paths):
@@ -447,6 +582,7 @@ class Check:
         return [] if out.returncode == 2 and b"cannot write" in out.stderr else ["output to a full disk: exit %d" % out.returncode]
 
     def unwritable_timeline(self, out, paths):
+        """A timeline that fails only once written: the listing is whole, the failure said."""
         ok = out.returncode == 2 and out.stdout == self.plain[paths[0]].stdout and b"cannot write" in out.stderr
         return [] if ok else ["a timeline that cannot be written: exit %d, stderr %r" % (out.returncode, out.stderr)]
 
@@ -474,19 +610,26 @@ def fleet_problems(replay, samples, c, work):
             outputs.append((out.returncode, out.stdout, out.stderr, drawn))
         if outputs[0] != outputs[1] or not outputs[0][1]:
             problems.append("fleet %s: two workers do not give what one gives" % name)
-    # The progress line: on a terminal only, and gone when the listing ends.
-    leader, follower = pty.openpty()
-    out = subprocess.run([replay] + fleet, stdout=subprocess.PIPE, stderr=follower)
-    os.close(follower)
-    shown = b""
-    while select.select([leader], [], [], 0)[0]:
-        try:
-            shown += os.read(leader, 65536)
-        except OSError:
-            break
-    os.close(leader)
-    if b"of %d files read" % len(fleet) not in shown or not shown.endswith(b"\r\x1b[K") or out.stdout != run(replay, fleet).stdout:
-        problems.append("fleet progress on a terminal: %r" % shown[-120:])
+    # The progress line: on a terminal only, and gone when the listing ends;
+    # not when stdout goes to another program, nor with -q.
+    for options, stdout, wanted in (([], "file", True), ([], subprocess.PIPE, False), (["-q"], "file", False)):
+        leader, follower = pty.openpty()
+        listing = open(os.path.join(work, "listing"), "w+b") if stdout == "file" else stdout
+        out = subprocess.run([replay] + options + fleet, stdout=listing, stderr=follower)
+        os.close(follower)
+        shown = b""
+        while select.select([leader], [], [], 0)[0]:
+            try:
+                shown += os.read(leader, 65536)
+            except OSError:
+                break
+        os.close(leader)
+        if stdout == "file":
+            listing.seek(0)
+            out.stdout = listing.read()
+        drawn = b"of %d files read" % len(fleet) in shown and shown.endswith(b"\r\x1b[K")
+        if drawn != wanted or (b"\x1b[K" in shown) != wanted or out.stdout != run(replay, fleet).stdout:
+            problems.append("fleet progress on a terminal, %s %r: %r" % (options, stdout, shown[-120:]))
     return problems
 
 
@@ -526,7 +669,11 @@ def main():
             ("timeline of several", ["--timeline=" + c.svg, evt, evtx, c.many, c.damaged], c.timeline, [evt, evtx, c.many, c.damaged]),
             ("odd file name", [b"--format=json", b"--timeline=" + c.svg.encode(), c.odd, evt.encode()], c.odd_name, []),
             ("output lost", [evt], c.lost_output, []),
-            ("timeline unwritable", ["--timeline=" + os.path.join(c.missing, "t.svg"), evt], c.unwritable_timeline, [evt]),
+            ("timeline in a folder missing", ["--timeline=" + os.path.join(c.missing, "t.svg"), evt],
+             c.refused("cannot write", "No such file or directory"), []),
+            ("timeline of no name", ["--timeline=", evt], c.refused("--timeline needs a file name"), []),
+            ("timeline to stdout", ["--timeline=-", evt], c.refused("--timeline needs a file name"), [], {"cwd": work}),
+            ("timeline as the umask gives", ["--timeline=" + c.svg, evt], c.timeline_mode, []),
             ("csv, a quote in the file name", ["--format=csv", c.quoted], c.csv_name, [c.quoted]),
             ("csv, a line break in the file name", ["--format=csv", c.broken], c.csv_name, [c.broken]),
             ("csv offsets of half and whole hours", ["--format=csv", evt], c.zone_offsets, [evt]),
@@ -549,7 +696,41 @@ def main():
              [evt, evtx, c.pacific]),
             ("misspelt TZ", [evt], c.zone_refused, [], {"env": dict(os.environ, TZ="Europe/Berlni")}),
             ("unknown --zone", ["--zone=Nowhere/Land", evt], c.zone_refused, []),
-            ("formula as a file name", ["--format=csv", c.formula], c.formula_name, [], {"cwd": work}),
+            ("formula as a file name", ["--format=csv", c.formula], c.formula_name, [c.formula], {"cwd": work}),
+            ("@ as a file name", ["--format=csv", "@SUM(1).evt"], c.formula_name, ["@SUM(1).evt"], {"cwd": work}),
+            ("unquoted formula as a file name", ["--format=csv", "+1.evt"], c.formula_name, ["+1.evt"], {"cwd": work}),
+            # Zones east of UTC: the bias in a column of its own, and --zone=log's fixed offsets on the right side.
+            ("csv, a zone east of UTC", ["--format=csv", c.stated[-60, "Romance Standard Time"]], c.stated_bias,
+             ["Romance Standard Time", "-60"]),
+            ("--zone=log, a whole hour east", ["--zone=log", c.stated[-60, "Made Up Time"]], c.zone_text("Etc/GMT-1", 1),
+             [c.stated[-60, "Made Up Time"]]),
+            ("--zone=log, half an hour east", ["--zone=log", c.stated[-330, "Made Up Time"]], c.zone_text("Asia/Kolkata", 1),
+             [c.stated[-330, "Made Up Time"]]),
+            # TZ as the C library takes it.
+            ("TZ of a rule to day 365", ["--format=csv", evt], c.zone_accepted("ABC5DEF,0,365", "-04:00"), [],
+             {"env": dict(os.environ, TZ="ABC5DEF,0,365")}),
+            ("TZ of three letters east", ["--format=csv", evt], c.zone_accepted("JST-9", "+09:00"), [],
+             {"env": dict(os.environ, TZ="JST-9")}),
+            ("TZ set but empty", ["--format=csv", evt], c.zone_accepted("UTC", "+00:00"), [], {"env": dict(os.environ, TZ="")}),
+            # Every input finishes, and a folder that yields no log says so.
+            ("-r passes over a FIFO", ["-r", c.walks["with-fifo"]], c.walked(0, ["zz.evtx: not a regular file"]),
+             [os.path.join(c.walks["with-fifo"], "a.evtx")]),
+            ("-r does not follow links", ["-r", c.walks["links"]],
+             c.walked(2, ["3 symbolic links not followed", "no .evt or .evtx file to read"]), []),
+            ("-R follows links, once round a loop", ["-R", c.walks["links"]], c.walked(0, ["up: recursive directory loop"]),
+             [os.path.join(c.walks["links"], os.path.basename(p)) for p in sorted(samples)]),
+            ("-r over an empty folder", ["-r", c.walks["empty"]], c.walked(2, ["no .evt or .evtx file found", "to read"]), []),
+            ("- twice", ["-", "-"], c.refused("-: named more than once"), []),
+            ("a FIFO by two names", [c.fifo, os.path.join(work, ".", "fifo")], c.refused("fifo: named more than once"), []),
+            ("a short option's letter blamed", [os.path.basename(evt), "-dash.evtx"], c.refused("invalid option -- 'd'"), []),
+            ("not the option before it", ["--utc", "-dash.evtx"], c.refused("invalid option -- 'd'"), []),
+            ("-q: no notes", ["-q", "--zone=log", evt], c.quiet, [evt]),
+            ("names cleaned on the terminal", ["--zone=log", c.odd, evt], c.printable_names, []),
+            # Workers: one killed is its file's error; none outlives the main process.
+            ("a worker killed", ["-j2", "--format=json", evt, c.fifo, evtx], c.worker_died, [evt, c.fifo, evtx],
+             {"during": kill_blocked_worker}),
+            ("main process terminated", ["-j2", evt, c.fifo, evtx], c.workers_ended, [], {"during": kill_main(15)}),
+            ("main process killed", ["-j2", evt, c.fifo, evtx], c.workers_ended, [], {"during": kill_main(9)}),
         ]
         problems = []
         for name, arguments, check, paths, *how in cases:

@@ -18,9 +18,10 @@ problems=()
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = tallyvane-evt-replay ] || problems+=("Package is $(field Package)")
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || problems+=("Architecture is $(field Architecture)")
-# What the dynamically linked tool needs, with the versions dpkg-shlibdeps found.
-[[ "$(field Depends)" =~ ^libc6\ \(\>=\ [0-9.]+\),\ libstdc\+\+6\ \(\>=\ [0-9.]+\)$ ]] ||
-    problems+=("Depends should name libc6 and libstdc++6 with their versions, not '$(field Depends)'")
+# What the dynamically linked tool needs, with the versions dpkg-shlibdeps found:
+# the unwinder (libgcc-s1) too, for the one parser that reports by throwing.
+[[ "$(field Depends)" =~ ^libc6\ \(\>=\ [0-9.]+\),\ libgcc-s1\ \(\>=\ [0-9.]+\),\ libstdc\+\+6\ \(\>=\ [0-9.]+\)$ ]] ||
+    problems+=("Depends should name libc6, libgcc-s1 and libstdc++6 with their versions, not '$(field Depends)'")
 [[ "$(field Maintainer)" =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || problems+=("Maintainer is not a name and an address")
 [ -n "$(field Description)" ] || problems+=("no Description")
 [ "$(basename "$deb")" = "tallyvane-evt-replay_$(field Version)_$(field Architecture).deb" ] ||
