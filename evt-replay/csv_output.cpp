@@ -8,7 +8,9 @@
 namespace {
 
 // The fields of today's scripts first, by position, then what names the log's machine and zones.
-constexpr std::string_view kCsvHeader = "file,index,start,stop,elapsed_seconds,state,host,zone_stated,zone_used";
+// Then when the log ends and a died cycle last ran, and the log's soundness.
+constexpr std::string_view kCsvHeader =
+    "file,index,start,stop,elapsed_seconds,state,host,zone_stated,zone_used,log_end,died_after,damaged,cut,system_log";
 constexpr std::string_view kCsvLineEnd = "\r\n";  // the RFC's record separator
 // What a spreadsheet takes a cell for a formula by, when it comes first.
 constexpr std::string_view kFormulaStarts = "=+-@\t\r";
@@ -43,6 +45,7 @@ void WriteCsvHeader(FILE* out)
 }
 
 // A cycle without a stop has empty stop and elapsed fields; its state says why.
+// Its host is its boot record's, the log's where that names none.
 void WriteCsvRows(FILE* out, const ReplayFile& file)
 {
     std::string line;
@@ -58,10 +61,16 @@ void WriteCsvRows(FILE* out, const ReplayFile& file)
             line += ',';
         line += ',';
         line += CycleStateWord(cycle.state);
-        for (const std::string* text : {&file.host, &file.zoneStated, &file.zoneUsed}) {
+        const std::string& host = cycle.host.empty() ? file.host : cycle.host;
+        for (const std::string* text : {&host, &file.zoneStated, &file.zoneUsed}) {
             line += ',';
             AppendCsvText(&line, *text);
         }
+        line += ',' + (file.anyRecord ? IsoTime(file.logEnd) : std::string()) + ',';
+        if (cycle.state == CycleState::kDied)
+            line += IsoTime(cycle.diedAfter);
+        for (bool flag : {!SkippedPartsText(file.skipped).empty(), file.skipped.cut, file.systemLog})
+            line += flag ? ",true" : ",false";
         line += kCsvLineEnd;
         std::fwrite(line.data(), 1, line.size(), out);
     }

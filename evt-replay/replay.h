@@ -12,7 +12,9 @@
 #include "history/boot_history.h"
 #include "savedlog/saved_log.h"
 
-enum class CycleState { kRunning, kDied, kStopped };
+// kCut: the newest cycle without a stop, in a log cut short after it: whether
+// it ran on, stopped or died is in the part of the log that is missing.
+enum class CycleState { kRunning, kDied, kStopped, kCut };
 
 // One row of the window, with the event times (seconds since 1970 UTC) its
 // start and stop texts were made from.
@@ -21,6 +23,8 @@ struct ReplayCycle {
     int64_t start = 0;
     int64_t stop = 0;  // only when state is kStopped
     CycleState state = CycleState::kStopped;
+    std::string host;        // the Computer its boot record names
+    int64_t diedAfter = 0;   // a died cycle's last record: it ran at least until then
 };
 
 // What evt-replay made of one saved log.
@@ -33,6 +37,9 @@ struct ReplayFile {
     std::string text;  // the window's title and rows, exactly as the plain output prints them
     std::string title;
     SkippedParts skipped;
+    bool systemLog = true;   // false when it holds records, none of them the System log's
+    bool anyRecord = false;
+    int64_t logEnd = 0;      // with anyRecord, the time of its newest record
     std::string notes;  // whole lines for stderr about the log beyond its damage: what it is not, say
     std::vector<ReplayCycle> cycles;  // in the window's order, newest first; see gatherCycles
 };
@@ -72,7 +79,7 @@ int64_t ProgramTextOffset();
 // A text a log holds, fit for a line on a terminal: its control characters
 // become '?', so that a made log cannot drive the terminal it is read on.
 std::string Printable(std::string text);
-// "running", "died" or "stopped".
+// "running", "died", "stopped" or "cut".
 const char* CycleStateWord(CycleState state);
 
 // --- workers.cpp

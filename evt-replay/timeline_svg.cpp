@@ -54,6 +54,7 @@ constexpr const char* kStoppedColour = "#3a6fb0";
 constexpr const char* kDiedColour = "#c62828";
 constexpr const char* kDiedBodyColour = "#f0a8a8";
 constexpr const char* kRunningColour = "#2e9d46";
+constexpr const char* kCutColour = "#9aa3ad";
 constexpr const char* kLaneColour = "#eef0f3";
 constexpr const char* kDamageColour = "#e89a1c";
 constexpr const char* kDamagedLaneColour = "#fbe7c6";
@@ -147,6 +148,8 @@ std::vector<Bar> Bars(const ReplayFile& file, int64_t openEnd, int64_t* first, i
             bar.to = PictureTime(cycle.stop);
         else if (cycle.state == CycleState::kDied)
             bar.to = std::max(bar.from, PictureTime(file.cycles[i - 1].start));
+        else if (cycle.state == CycleState::kCut && file.anyRecord)
+            bar.to = std::max(bar.from, PictureTime(file.logEnd));
         if (bar.to < bar.from)  // a stop before its boot: the clock was set back
             std::swap(bar.from, bar.to);
         *first = std::min(*first, bar.from);
@@ -198,6 +201,9 @@ void BarPiece(std::string* out, const Bar& bar, double x0, double x1, double y, 
         break;
     case CycleState::kRunning:
         BarRect(out, x0, y, width, height, "url(#open)");
+        break;
+    case CycleState::kCut:
+        BarRect(out, x0, y, width, height, kCutColour);
         break;
     }
 }
@@ -277,7 +283,7 @@ std::string ClockText(int64_t shift)
 // `first` to that of `last`, in the `layout` named.
 void PanelHeading(std::string* out, const ReplayFile& file, int64_t first, int64_t last, const char* layout)
 {
-    size_t counts[3] = {};
+    size_t counts[4] = {};
     for (const ReplayCycle& cycle : file.cycles)
         ++counts[static_cast<int>(cycle.state)];
     Append(out, "<text x=\"16\" y=\"18\" font-size=\"14\" font-weight=\"bold\" fill=\"%s\">", kInkColour);
@@ -287,6 +293,8 @@ void PanelHeading(std::string* out, const ReplayFile& file, int64_t first, int64
                 "running",
            kQuietInkColour, file.cycles.size(), counts[static_cast<int>(CycleState::kStopped)],
            counts[static_cast<int>(CycleState::kDied)], counts[static_cast<int>(CycleState::kRunning)]);
+    if (counts[static_cast<int>(CycleState::kCut)])
+        Append(out, ", 1 cut short: the log ends before it does");
     if (!file.cycles.empty())
         Append(out, ", %s to %s; %s", DateText(first, "%Y-%m-%d").c_str(), DateText(last, "%Y-%m-%d").c_str(),
                layout);
@@ -623,7 +631,7 @@ void FleetLane(std::string* out, const ReplayFile& file, size_t index, const Fle
 {
     int64_t first, last;
     const std::vector<Bar> bars = Bars(file, 0, &first, &last);
-    size_t counts[3] = {};
+    size_t counts[4] = {};
     for (const ReplayCycle& cycle : file.cycles)
         ++counts[static_cast<int>(cycle.state)];
     const std::string damage = SkippedPartsText(file.skipped);
@@ -672,7 +680,7 @@ void FleetLane(std::string* out, const ReplayFile& file, size_t index, const Fle
                    kFleetPlotLeft - kLeaderWidth, y, kLeaderWidth, at.laneHeight, kQuietInkColour);
     }
 
-    std::vector<std::pair<int, int>> runs[3], diedMarks;
+    std::vector<std::pair<int, int>> runs[4], diedMarks;
     std::vector<double> openStarts;
     for (const Bar& bar : bars) {
         const int x0 = static_cast<int>(std::floor(at.X(bar.from)));
@@ -689,6 +697,7 @@ void FleetLane(std::string* out, const ReplayFile& file, size_t index, const Fle
     // go over everything, across the whole lane, so that a short one shows.
     RunsPath(out, &runs[static_cast<int>(CycleState::kDied)], middle, barHeight, kDiedBodyColour, "died");
     RunsPath(out, &runs[static_cast<int>(CycleState::kStopped)], middle, barHeight, kStoppedColour, "stopped");
+    RunsPath(out, &runs[static_cast<int>(CycleState::kCut)], middle, barHeight, kCutColour, "cut");
     for (double x : openStarts)
         Append(out, "<rect class=\"running\" x=\"%.1f\" y=\"%.2f\" width=\"%.1f\" height=\"%.2f\" fill=\"url(#open)\"/>",
                x, middle - barHeight / 2, kOpenWidth, barHeight);

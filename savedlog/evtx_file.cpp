@@ -25,6 +25,8 @@ constexpr uint32_t kFileHeaderBlock = kEvtxHeaderBlock;  // also where the first
 constexpr uint32_t kFileHeaderFields = 0x80;   // the part of the header block that says anything
 constexpr uint32_t kMinorVersionAt = 0x24;
 constexpr uint32_t kMajorVersionAt = 0x26;
+constexpr uint32_t kNextRecordIdAt = 0x18;
+constexpr uint32_t kChunkCountAt = 0x2A;
 constexpr uint16_t kMajorVersion = 3;
 constexpr uint32_t kChunkSize = kEvtxChunkSize;
 constexpr uint32_t kChunkHeaderSize = kEvtxFirstRecordAt;
@@ -349,8 +351,10 @@ void ReadChunk(const uint8_t* base, uint32_t available, std::vector<uint8_t>* ou
         AppendRecord(out, id, GetU64(base + at + kRecordWrittenAt), fields);
         const uint64_t eventId = fields.found[kEventId] ? fields.values[kEventId] & 0xFFFF : 0;
         KeepNewer(&newestTaken, id, at, size);
-        if (eventId == kBootEventId)
+        if (eventId == kBootEventId) {
             KeepNewer(&bootTaken, id, at, size);
+            facts->facts->bootHosts.push_back({static_cast<uint32_t>(id), TakenText(chunk, {id, at, size}, kComputer)});
+        }
         if (eventId == kUptimeEventId)
             KeepNewer(&uptimeTaken, id, at, size);
         if (fields.systemChannel && !facts->facts->systemRecords) {
@@ -412,6 +416,28 @@ void OrderNewestFirst(OutRecord* records, size_t count, bool ordered)
     }
 }
 
+// Whether the file holds fewer whole chunk slots than its header counts, and
+// what is then missing: the records numbered past the newest read, and any
+// numbered between the oldest read and the header's next that were not read
+// nor counted lost; at least the missing chunks' share of the records read.
+void MeasureCut(const EvtxWalk& walk, const OutRecord* records, size_t count, SkippedParts* skipped)
+{
+    skipped->chunksCounted = walk.chunksCounted;
+    if (walk.wholeSlots >= walk.chunksCounted)
+        return;
+    skipped->cut = true;
+    skipped->chunksMissing = walk.chunksCounted - walk.wholeSlots;
+    uint64_t oldest = UINT64_MAX;
+    for (size_t i = 0; i < count; ++i)
+        oldest = std::min(oldest, SortId(records[i]));
+    const uint64_t newest = walk.factsWalk.newestId;
+    skipped->newestMissing = count > 0 && walk.nextId > newest + 1;
+    const uint64_t numbered = count > 0 && walk.nextId > oldest ? walk.nextId - oldest : 0;
+    const uint64_t known = count + skipped->records;
+    const uint64_t share = walk.wholeSlots ? count * skipped->chunksMissing / walk.wholeSlots : 0;
+    skipped->recordsMissing = std::max(numbered > known ? numbered - known : 0, share);
+}
+
 }  // namespace
 
 size_t GuessedEvtxRecords(uint64_t fileSize)
@@ -439,6 +465,8 @@ bool BeginEvtxWalk(const uint8_t* header, size_t size, uint64_t fileSize, size_t
     walk->factsWalk.facts = facts ? facts : &walk->unwantedFacts;
     *walk->factsWalk.facts = LogFacts{};
     walk->records = RecordBlock(expectedRecords * kOutSize);
+    walk->chunksCounted = GetU16(header + kChunkCountAt);
+    walk->nextId = GetU64(header + kNextRecordIdAt);
     return true;
 }
 
@@ -447,6 +475,7 @@ bool BeginEvtxWalk(const uint8_t* header, size_t size, uint64_t fileSize, size_t
 void WalkEvtxChunk(EvtxWalk* walk, const uint8_t* chunk, uint32_t available)
 {
     MakeRoom(&walk->records, ExpectedRecords(chunk, available) * kOutSize);
+    walk->wholeSlots += available == kChunkSize;
     ReadChunk(chunk, available, &walk->records, &walk->skipped, &walk->previousId, &walk->ordered,
               &walk->factsWalk);
 }
@@ -457,6 +486,7 @@ void EndEvtxWalk(EvtxWalk* walk, RecordStream* stream, SkippedParts* skipped)
 {
     std::vector<uint8_t>& bytes = walk->records;
     const size_t count = bytes.size() / kOutSize;
+    MeasureCut(*walk, reinterpret_cast<const OutRecord*>(bytes.data()), count, &walk->skipped);
     OrderNewestFirst(reinterpret_cast<OutRecord*>(bytes.data()), count, walk->ordered);
     std::vector<RecordSpan> spans(count);
     for (size_t i = 0; i < count; ++i)

@@ -108,6 +108,20 @@ std::string SkippedPartsText(const SkippedParts& skipped)
     return text;
 }
 
+// Counts missing are the header's, so a chunk partly read counts as missing.
+std::string CutShortText(const SkippedParts& skipped)
+{
+    if (!skipped.cut)
+        return "";
+    std::string text = "cut short: ";
+    if (skipped.chunksMissing)
+        text += std::to_string(skipped.chunksMissing) + " of " + std::to_string(skipped.chunksCounted) + " chunks missing, ";
+    text += "about " + std::to_string(skipped.recordsMissing) + (skipped.recordsMissing == 1 ? " record" : " records");
+    if (!skipped.chunksMissing)
+        text += " missing";
+    return text;
+}
+
 #ifndef _WIN32
 namespace {
 
