@@ -343,6 +343,25 @@ DWORD WINAPI AnswerMessageBoxes(void*)
     }
 }
 
+// Tells the user, before the window lists the cycles, what the file lacks:
+// damage read round, or a copy cut short, whose newest cycle the list then
+// calls running without knowing it. Nothing for a sound file.
+void WarnOfMissingParts(const char* path, const SkippedParts& skipped)
+{
+    const std::string damage = SkippedPartsText(skipped), cut = CutShortText(skipped);
+    if (damage.empty() && cut.empty())
+        return;
+    std::string text = std::string(path) + "\n\n";
+    for (const std::string* line : {&damage, &cut})
+        text += line->empty() ? "" : "The log is " + *line + ".\n";
+    if (skipped.newestMissing)
+        text += "\nHow its newest cycle ended is in the missing part: the list shows it as running, but it may have "
+                "stopped or died.";
+    else
+        text += "\nThe list shows the cycles its sound records hold.";
+    MessageBoxA(nullptr, text.c_str(), "Tallyvane", MB_OK | MB_ICONWARNING);
+}
+
 [[noreturn]] void Usage(const char* problem)
 {
     std::fprintf(stderr, "tallyvane-replay: %s\nusage: tallyvane-replay FILE.evt|FILE.evtx [--click N]... [--dump] "
@@ -364,9 +383,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         std::fprintf(stderr, "tallyvane-replay: %s: %s\n", __argv[1], error.c_str());
         ExitProcess(2);
     }
-    const std::string damage = SkippedPartsText(skipped);
-    if (!damage.empty())
-        std::fprintf(stderr, "tallyvane-replay: %s: %s\n", __argv[1], damage.c_str());
+    for (const std::string& line : {SkippedPartsText(skipped), CutShortText(skipped)}) {
+        if (!line.empty())
+            std::fprintf(stderr, "tallyvane-replay: %s: %s\n", __argv[1], line.c_str());
+    }
     for (int i = 2; i < __argc; ++i) {
         const std::string option = __argv[i];
         const char* value = i + 1 < __argc ? __argv[i + 1] : nullptr;
@@ -395,10 +415,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     }
     LoadEventLogScript(std::move(script));
     programThread = GetCurrentThreadId();
-    if (options.dump) {
+    if (options.dump)
         CreateThread(nullptr, 0, &AnswerMessageBoxes, nullptr, 0, nullptr);
+    WarnOfMissingParts(__argv[1], skipped);
+    if (options.dump)
         SetTimer(nullptr, 0, 20, &DriveWindow);
-    }
     if (options.timings)
         CreateThread(nullptr, 0, &WatchShowing, nullptr, 0, nullptr);
     RunProgram();
