@@ -644,6 +644,8 @@ void FleetLane(std::string* out, const ReplayFile& file, size_t index, const Fle
     Append(out, "\n%zu cycles: %zu stopped, %zu died, %zu running", file.cycles.size(),
            counts[static_cast<int>(CycleState::kStopped)], counts[static_cast<int>(CycleState::kDied)],
            counts[static_cast<int>(CycleState::kRunning)]);
+    if (counts[static_cast<int>(CycleState::kCut)])
+        Append(out, ", %zu cut", counts[static_cast<int>(CycleState::kCut)]);
     if (!bars.empty())
         Append(out, "\n%s to %s", DateText(first, "%Y-%m-%d %H:%M").c_str(), DateText(last, "%Y-%m-%d %H:%M").c_str());
     if (!damage.empty())

@@ -35,7 +35,9 @@ from evt_replay_check import BOOT  # noqa: E402
 
 ISO_TIME = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(Z|[+-]\d\d:\d\d(:\d\d)?)\Z")
 TRY_HELP = "Try 'evt-replay --help' for more information."
-CSV_HEADER = ["file", "index", "start", "stop", "elapsed_seconds", "state", "host", "zone_stated", "zone_used"]
+CSV_HEADER = ["file", "index", "start", "stop", "elapsed_seconds", "state", "host", "zone_stated", "zone_used", "log_end",
+              "died_after", "damaged", "cut", "system_log"]
+STATES = ("stopped", "died", "running", "cut")
 EVENT_NS = "{http://schemas.microsoft.com/win/2004/08/events/event}"
 ZONE_EVENT = 6013
 # The sample's newest event 6013 states UTC, by a name CLDR does not know, and
@@ -61,19 +63,25 @@ def log_facts(path):
     evtx = path.endswith(".evtx")
     text = subprocess.run(["evtxexport" if evtx else "evtexport", path],
                           capture_output=True, text=True, check=True).stdout
-    newest = {}  # {event ID: (number, its block)}
+    newest, boots = {}, {}  # {event ID: (number, its block)}, {boot record's number: its computer}
     for block in text.split("\n\n"):
         number = re.search(r"Event number\s*: (\d+)", block)
         ident = re.search(r"Event identifier\s*: 0x([0-9a-f]+)", block)
+        if number and ident and int(ident.group(1), 16) & 0xFFFF == BOOT & 0xFFFF:
+            boots[int(number.group(1))] = re.search(r"Computer name\s*: (.*)", block).group(1)
         if number and ident:
             newest[int(ident.group(1), 16) & 0xFFFF] = max(newest.get(int(ident.group(1), 16) & 0xFFFF, (0, "")),
                                                           (int(number.group(1)), block))
     host = re.search(r"Computer name\s*: (.*)", newest[BOOT & 0xFFFF][1]).group(1)
+    BOOT_HOSTS[path] = [boots[n] for n in sorted(boots, reverse=True)]
     if not evtx or ZONE_EVENT not in newest:
         return host, ""
     with require.module("Evtx.Evtx", "python3-evtx").Evtx(path) as log:
         event = ElementTree.fromstring(log.get_record(newest[ZONE_EVENT][0]).xml())
     return host, re.findall(r"<string>(.*?)</string>", event.findtext(EVENT_NS + "EventData/" + EVENT_NS + "Data"))[-1]
+
+
+BOOT_HOSTS = {}  # {path: the computer of each boot record, newest first}
 
 
 def text_cycles(text):
@@ -197,6 +205,9 @@ class Check:
         self.facts = {p: log_facts(p) for p in samples + [self.pacific, self.many, self.damaged]}
         self.plain = {p: run(replay, [p]) for p in samples + [self.damaged, self.many, self.sixty, self.empty]}
         self.cycles = {p: text_cycles(out.stdout)[1] for p, out in self.plain.items()}
+        # Cut short, both copies lack how their newest cycle ended.
+        for p in (self.damaged, self.pacific):
+            self.cycles.setdefault(p, text_cycles(run(replay, [p]).stdout)[1])[0]["state"] = "cut"
         self.svg = os.path.join(work, "timeline.svg")
         # A log the timeline must never be written over.
         self.copy = os.path.join(work, "copy.evtx")
@@ -210,6 +221,7 @@ class Check:
         for source, target in zip(samples, self.folder_logs):
             shutil.copyfile(source, target)
             self.plain[target], self.facts[target] = self.plain[source], self.facts[source]
+            BOOT_HOSTS[target] = BOOT_HOSTS[source]
         open(os.path.join(self.folder, "notes.txt"), "w").close()
 
     def expected(self, paths):
@@ -286,13 +298,20 @@ class Check:
         rows = list(csv.reader(io.StringIO(text, newline="")))
         if rows[0] != CSV_HEADER:
             return ["header %r" % rows[0]]
-        got, fields = {}, {}
-        for file, index, start, stop, elapsed, state, *facts in rows[1:]:
+        got, fields, hosts = {}, {}, {}
+        for file, index, start, stop, elapsed, state, host, *facts in rows[1:]:
             got.setdefault(file, []).append({"index": int(index), "start": start, "stop": stop,
                                              "elapsed_seconds": int(elapsed) if elapsed else None, "state": state})
-            fields.setdefault(file, set()).add(tuple(facts))
+            fields.setdefault(file, set()).add((self.facts[file][0],) + tuple(facts[:2]))
+            hosts.setdefault(file, []).append(host)
         zones = {p: "UTC" if utc else TZ_IN_FORCE for p in paths}
-        return files_problems(list(got.items()), self.expected(paths), utc) + self.fields_problems(fields, zones)
+        return (files_problems(list(got.items()), self.expected(paths), utc) + self.fields_problems(fields, zones)
+                + self.host_problems(hosts))
+
+    def host_problems(self, hosts):
+        """Each cycle's host, {path: [host]}, is its own boot record's."""
+        return ["%s: hosts %r, its boot records %r" % (p, h, BOOT_HOSTS[p]) for p, h in hosts.items()
+                if p in BOOT_HOSTS and h != BOOT_HOSTS[p]]
 
     def json_files(self, out, paths, lines=False):
         document = [json.loads(l) for l in out.stdout.splitlines()] if lines else json.loads(out.stdout)
@@ -304,6 +323,7 @@ class Check:
         problems = files_problems([(f["file"], f["cycles"]) for f in document], self.expected(paths), False)
         known = [p for p in paths if p in self.facts]
         problems += self.log_zones(document, known, {p: TZ_IN_FORCE for p in known})
+        problems += self.host_problems({f["file"]: [c["host"] for c in f["cycles"]] for f in document})
         for file in document:
             if file["title"] != text_cycles(self.plain[file["file"]].stdout)[0]:
                 problems.append("%s: title %r is not the text's" % (file["file"], file["title"]))
@@ -338,9 +358,10 @@ class Check:
         points = [(float(t.get("x")), tick_time(t.text)) for t in root.findall(SVG + "text") if t.get("text-anchor") == "middle"]
         for path, lane in zip(paths, groups):
             title = lane.find(SVG + "title").text.splitlines()
-            counts = {s: sum(c["state"] == s for c in self.cycles[path]) for s in ("stopped", "died", "running")}
+            counts = {s: sum(c["state"] == s for c in self.cycles[path]) for s in STATES}
             oldest = min(c["start"] for c in self.cycles[path])
-            want = "%d cycles: %d stopped, %d died, %d running" % (len(self.cycles[path]), *counts.values())
+            want = "%d cycles: %d stopped, %d died, %d running" % (len(self.cycles[path]), *list(counts.values())[:3])
+            want += ", %d cut" % counts["cut"] if counts["cut"] else ""
             want_from = time.strftime("%Y-%m-%d %H:%M to ", time.gmtime(oldest + time.localtime().tm_gmtoff))
             drawn = {e.get("class") for e in lane if e.get("class") in counts}
             span = title[2] if len(title) > 2 else ""
@@ -540,7 +561,7 @@ def main():
             ("timeline in lanes of weeks", ["--timeline=" + c.svg, c.many], c.layout, [c.many]),
             # The zone each log states, noted when it is only a fixed offset or TZ stands in.
             ("--zone=log, UTC stated", ["--zone=log", evtx], c.zone_text("UTC", 1), [evtx]),
-            ("--zone=log, Pacific stated", ["--zone=log", c.pacific], c.zone_text("America/Los_Angeles", 0),
+            ("--zone=log, Pacific stated", ["--zone=log", c.pacific], c.zone_text("America/Los_Angeles", 1),
              [c.pacific]),
             ("--zone=log, none stated", ["--zone=log", evt], c.zone_text(TZ_IN_FORCE, 1), [evt]),
             ("--zone=NAME", ["--zone=Europe/Berlin", evt, evtx], c.zone_text("Europe/Berlin", 0), [evt, evtx]),
