@@ -37,6 +37,13 @@ void AppendCsvText(std::string* line, std::string_view field)
 
 }  // namespace
 
+std::string CsvText(std::string_view field)
+{
+    std::string cell;
+    AppendCsvText(&cell, field);
+    return cell;
+}
+
 // The field names, once, before the rows of every file.
 void WriteCsvHeader(FILE* out)
 {
@@ -52,6 +59,8 @@ void WriteCsvRows(FILE* out, const ReplayFile& file)
     for (size_t i = 0; i < file.cycles.size(); ++i) {
         const ReplayCycle& cycle = file.cycles[i];
         const bool stopped = cycle.state == CycleState::kStopped;
+        if (!CycleInRange(file, i))
+            continue;
         line.clear();
         AppendCsvText(&line, file.path);
         line += ',' + std::to_string(i + 1) + ',' + IsoTime(cycle.start) + ',';

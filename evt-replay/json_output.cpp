@@ -71,8 +71,10 @@ std::string Dumped(const Json& object, bool oneLine)
 std::string JsonFileText(const ReplayFile& file, bool oneLine)
 {
     Json cycles = Json::array();
-    for (size_t i = 0; i < file.cycles.size(); ++i)
-        cycles.push_back(CycleJson(i + 1, file.cycles[i], file.host));
+    for (size_t i = 0; i < file.cycles.size(); ++i) {
+        if (CycleInRange(file, i))
+            cycles.push_back(CycleJson(i + 1, file.cycles[i], file.host));
+    }
     return Dumped(Json{{"file", file.path},
                        {"host", file.host},
                        {"zone_stated", file.zoneStated},

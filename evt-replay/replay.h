@@ -135,6 +135,27 @@ std::string ZoneInForce();
 // Makes `tz` (null: unset) the TZ in force.
 void UseZone(const char* tz);
 
+// --- summary.cpp
+// The range --since and --until keep, in seconds since 1970 UTC; untilTime is
+// the first second past it.
+struct TimeRange {
+    bool since = false, until = false;
+    int64_t sinceTime = 0, untilTime = 0;
+};
+extern TimeRange timeRange;
+// Reads a date (2015-08-25) or an ISO 8601 time (2015-08-25T13:41, seconds
+// and an offset or Z optional) into *when; without an offset it is in the
+// zone in force. With dayEnd a date stands for the end of its day. False
+// when `text` is neither.
+bool ReadTimeArgument(const char* text, bool dayEnd, int64_t* when);
+// Whether cycle i of `file` overlaps the range kept (every cycle without one).
+bool CycleInRange(const ReplayFile& file, size_t i);
+enum class SummaryFormat { kText, kCsv, kJson, kJsonLines };
+// One row per machine of the cycles of `files` in range, each boot counted
+// once however many copies of its log hold it: logs read, cycles, died, time
+// known up, the longest cycle, first and last seen.
+std::string SummaryText(const std::vector<ReplayFile>& files, SummaryFormat format);
+
 // --- iso_time.cpp
 // "2015-08-25T13:41:19+02:00" in the zone of TZ with the offset in force at
 // that time, or "2015-08-25T11:41:19Z" when utcTimes is set.
@@ -143,6 +164,8 @@ std::string IsoTime(int64_t eventTime);
 // --- csv_output.cpp
 // Writes the RFC 4180 header row to `out`.
 void WriteCsvHeader(FILE* out);
+// A text field as a CSV cell: quoted where it must be, defused where a spreadsheet would run it.
+std::string CsvText(std::string_view field);
 // Writes one row per cycle of `file` to `out`.
 void WriteCsvRows(FILE* out, const ReplayFile& file);
 
