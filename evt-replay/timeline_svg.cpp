@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -646,7 +647,15 @@ struct MachineLane {
     std::vector<const ReplayFile*> files;
     std::vector<Bar> bars;
     bool damaged = false;
+    std::map<int64_t, size_t> starts;  // each bar's boot, and where the bar lies
 };
+
+// How much a state tells of a cycle's end, for the copies of one boot.
+int Knowledge(CycleState state)
+{
+    constexpr CycleState kOrder[] = {CycleState::kCut, CycleState::kRunning, CycleState::kDied, CycleState::kStopped};
+    return static_cast<int>(std::find(std::begin(kOrder), std::end(kOrder), state) - std::begin(kOrder));
+}
 
 // The machine a cycle of `file` ran on.
 const std::string& CycleHost(const ReplayFile& file, const ReplayCycle& cycle)
@@ -672,11 +681,16 @@ std::vector<MachineLane> MachineLanes(const std::vector<ReplayFile>& files, int6
             const std::string& host = CycleHost(file, *bar.cycle);
             auto lane = std::find_if(lanes.begin(), lanes.end(), [&](const MachineLane& l) { return l.host == host; });
             if (lane == lanes.end())
-                lane = lanes.insert(lanes.end(), MachineLane{host, {}, {}, false});
+                lane = lanes.insert(lanes.end(), MachineLane{host, {}, {}, false, {}});
             if (lane->files.empty() || lane->files.back() != &file)
                 lane->files.push_back(&file);
             lane->damaged = lane->damaged || !SkippedPartsText(file.skipped).empty() || file.skipped.cut;
-            lane->bars.push_back(bar);
+            // A boot that several copies of the log hold is drawn once, as the copy that knows most of it.
+            const auto [kept, fresh] = lane->starts.emplace(bar.cycle->start, lane->bars.size());
+            if (fresh)
+                lane->bars.push_back(bar);
+            else if (Knowledge(bar.cycle->state) > Knowledge(lane->bars[kept->second].cycle->state))
+                lane->bars[kept->second] = bar;
             *first = std::min(*first, bar.from);
             *last = std::max(*last, bar.to);
             drawn = true;

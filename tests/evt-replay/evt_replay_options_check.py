@@ -16,6 +16,7 @@ import csv
 import datetime
 import io
 import json
+import math
 import os
 import pty
 import select
@@ -38,6 +39,7 @@ TRY_HELP = "Try 'evt-replay --help' for more information."
 CSV_HEADER = ["file", "index", "start", "stop", "elapsed_seconds", "state", "host", "zone_stated", "zone_used", "log_end",
               "died_after", "damaged", "cut", "system_log"]
 STATES = ("stopped", "died", "running", "cut")
+KNOWLEDGE = {"cut": 0, "running": 1, "died": 2, "stopped": 3}  # which copy of a boot a lane draws
 EVENT_NS = "{http://schemas.microsoft.com/win/2004/08/events/event}"
 ZONE_EVENT = 6013
 # The sample's newest event 6013 states UTC, by a name CLDR does not know, and
@@ -156,10 +158,21 @@ def write_many_cycles(path, count=MANY_CYCLES):
         out.write(evt_writer.evt(records, 0x30 + sum(map(len, records)) + 0x28 + 0x100))
 
 
-def tick_time(label):
-    """The instant of a date tick's label (2015, 2015-07 or 2015-07-13) on the texts' clock."""
+def tick_time(label, offset=None):
+    """The instant of a date tick's label (2015, 2015-07 or 2015-07-13) on the texts' clock, or at `offset`."""
     date = datetime.datetime.strptime((label + "-01-01")[:10], "%Y-%m-%d")
-    return instant(date.strftime("%Y/%m/%d"), "00:00:00", time.localtime().tm_gmtoff)
+    return instant(date.strftime("%Y/%m/%d"), "00:00:00", time.localtime().tm_gmtoff if offset is None else offset)
+
+
+def pixel_union(intervals):
+    """The pixels [a, b) that `intervals` cover together."""
+    total, reach = 0, None
+    for a, b in sorted(intervals):
+        if reach is None or a > reach:
+            total, reach = total + b - a, b
+        elif b > reach:
+            total, reach = total + b - reach, b
+    return total
 
 
 def damage_counts(stderr, path):
@@ -203,7 +216,7 @@ class Check:
         self.formula = '=HYPERLINK("x",1).evt'
         shutil.copyfile(samples[0], os.path.join(work, self.formula))
         self.facts = {p: log_facts(p) for p in samples + [self.pacific, self.many, self.damaged]}
-        self.plain = {p: run(replay, [p]) for p in samples + [self.damaged, self.many, self.sixty, self.empty]}
+        self.plain = {p: run(replay, [p]) for p in samples + [self.damaged, self.many, self.sixty, self.empty, self.security]}
         self.cycles = {p: text_cycles(out.stdout)[1] for p, out in self.plain.items()}
         # Cut short, both copies lack how their newest cycle ended.
         for p in (self.damaged, self.pacific):
@@ -348,35 +361,75 @@ class Check:
         text = self.blocks(paths) if len(paths) > 1 else self.plain[paths[0]].stdout
         problems = [] if out.stdout == text else ["--timeline changed the text"]
         root = ElementTree.parse(self.svg).getroot()
-        groups = [g for g in root.iter(SVG + "g") if g.get("class", "").split()[:1] == ["file" if len(paths) == 1 else "lane"]]
-        if len(groups) != len(paths):
-            return problems + ["%d panels or lanes for %d files" % (len(groups), len(paths))]
+        groups = [g for g in root.iter(SVG + "g") if g.get("class", "").split()[:1] == ["file"]]
         if len(paths) == 1:
             states = [g.get("class").split()[1] for g in groups[0].iter(SVG + "g") if g.get("class", "").startswith("cycle")]
             want = [c["state"] for c in reversed(self.cycles[paths[0]])]  # oldest first, as drawn
             return problems + ([] if states == want else ["bars %r, the text's cycles %r" % (states, want)])
-        points = [(float(t.get("x")), tick_time(t.text)) for t in root.findall(SVG + "text") if t.get("text-anchor") == "middle"]
-        for path, lane in zip(paths, groups):
+        return problems + self.lanes(root, paths)
+
+    def lane_cycles(self, paths):
+        """{host: {start: cycle}}, in the order machines first come: each boot once, as the copy that knows most."""
+        want = {}
+        for path in paths:
+            cycles = self.cycles[path]
+            hosts = BOOT_HOSTS.get(path) or [self.facts.get(path, ("",))[0]] * len(cycles)
+            for i in reversed(range(len(cycles))):  # oldest first, as drawn
+                c = cycles[i]
+                end = c["stop"] if c["state"] == "stopped" else cycles[i - 1]["start"] if c["state"] == "died" else None
+                kept = want.setdefault(hosts[i], {}).get(c["start"])
+                if kept is None or KNOWLEDGE[c["state"]] > KNOWLEDGE[kept["state"]]:
+                    want[hosts[i]][c["start"]] = dict(c, end=end)
+        return {h: c for h, c in want.items() if c}
+
+    def lanes(self, root, paths, bare=0):
+        """A lane per machine, its label beside its bars, its tooltip counting its boots once; each
+        stopped and died cycle covered by a run of its state, and no more; the axis from the cycles' ticks."""
+        want = self.lane_cycles(paths)
+        groups = [g for g in root.iter(SVG + "g") if g.get("class", "").startswith("lane")]
+        heading = "".join(root.find(SVG + "text[@y='68.0']").itertext())
+        told = ("without a cycle" in heading) == (bare > 0) and (bare == 0 or " %d log" % bare in heading)
+        problems = [] if told else ["heading %r, %d logs without cycles" % (heading, bare)]
+        got = [g.find(SVG + "title").text.splitlines()[0] for g in groups]
+        got = [t.split("  ")[0] if "  " in t else "" for t in got]
+        if got != list(want):
+            return problems + ["lanes %r, the boot records' machines %r" % (got, list(want))]
+        legend = "".join(root.find(SVG + "text[@x='130']").itertext())
+        ticks = [(float(t.get("x")), tick_time(t.text, 0 if "in UTC" in legend else None)) for t in root.findall(SVG + "text")
+                 if t.get("text-anchor") == "middle"]
+        (x0, t0), (x1, t1) = min(ticks, key=lambda p: p[1]), max(ticks, key=lambda p: p[1])
+        x = lambda t: x0 + (x1 - x0) * (t - t0) / (t1 - t0)  # noqa: E731
+        oldest = min(c for cycles in want.values() for c in cycles)
+        if t0 < oldest - (t1 - t0):
+            problems.append("the axis starts at %s, long before the oldest cycle" % time.ctime(t0))
+        for (host, cycles), lane in zip(want.items(), groups):
+            counts = {s: sum(c["state"] == s for c in cycles.values()) for s in STATES}
             title = lane.find(SVG + "title").text.splitlines()
-            counts = {s: sum(c["state"] == s for c in self.cycles[path]) for s in STATES}
-            oldest = min(c["start"] for c in self.cycles[path])
-            want = "%d cycles: %d stopped, %d died, %d running" % (len(self.cycles[path]), *list(counts.values())[:3])
-            want += ", %d cut" % counts["cut"] if counts["cut"] else ""
-            want_from = time.strftime("%Y-%m-%d %H:%M to ", time.gmtime(oldest + time.localtime().tm_gmtoff))
+            tip = "%d cycles: %d stopped, %d died, %d running" % (len(cycles), *list(counts.values())[:3])
+            tip += ", %d cut" % counts["cut"] if counts["cut"] else ""
             drawn = {e.get("class") for e in lane if e.get("class") in counts}
-            span = title[2] if len(title) > 2 else ""
-            if not title[0].endswith(path) or title[1:2] != [want] or not span.startswith(want_from) \
-                    or drawn != {s for s, n in counts.items() if n}:
-                problems.append("%s: lane %r drawing %r, the text's %r from %r" % (path, title[:3], sorted(drawn), want, want_from))
-            runs = [(float(x), float(x) + float(w)) for e in lane if e.get("class") in counts
-                    for x, w in re.findall(r"M([\d.]+) [\d.]+h([\d.]+)", e.get("d", "M%s 0h%s" % (e.get("x"), e.get("width"))))]
-            if not all(0 <= x < end <= float(root.get("width")) for x, end in runs):
-                problems.append("%s: bars outside the picture: %r" % (path, runs))
-            points.append((min(runs)[0], oldest))
-        # One axis: x is one linear function of the instant, to a pixel.
-        (x0, t0), (x1, t1) = min(points, key=lambda p: p[1]), max(points, key=lambda p: p[1])
-        off = [(x, t) for x, t in points if abs(x0 + (x1 - x0) * (t - t0) / (t1 - t0) - x) > 1.5]
-        return problems + (["not on one time axis: %r of %r" % (off, points)] if off else [])
+            if title[1] != tip or drawn != {s for s, n in counts.items() if n}:
+                problems.append("%s: lane %r drawing %r, its boots %r" % (host, title[:2], sorted(drawn), tip))
+            label = lane.find(SVG + "text")
+            middle = float(label.get("y")) - float(label.get("font-size")) * 0.36
+            for e in lane.findall(SVG + "path"):
+                runs = [(float(a), float(a) + float(w)) for a, y, w in re.findall(r"M([\d.]+) ([\d.]+)h([\d.]+)", e.get("d"))]
+                if any(abs(float(y) - middle) > 0.6 for y in re.findall(r"M[\d.]+ ([\d.]+)h", e.get("d"))):
+                    problems.append("%s: %s bars not beside its label" % (host, e.get("class")))
+                if not all(0 <= a < b <= float(root.get("width")) for a, b in runs):
+                    problems.append("%s: bars outside the picture: %r" % (host, runs))
+                spans = [(math.floor(x(c["start"])), max(math.floor(x(c["start"])) + 1, math.ceil(x(c["end"]))))
+                         for c in cycles.values() if c["state"] == e.get("class") and c["end"] is not None]
+                wrong = max(abs(pixel_union(runs) - pixel_union(spans)), pixel_union(runs + spans) - pixel_union(spans))
+                if e.get("class") in ("stopped", "died") and wrong > 2 + len(spans) / 10:
+                    problems.append("%s: %s runs cover %d pixels, its cycles %d" % (host, e.get("class"), pixel_union(runs), pixel_union(spans)))
+        return problems
+
+    def fleet_lanes(self, bare):
+        """The fleet picture of logs of which `bare` have no cycle."""
+        def check(out, paths):
+            return self.lanes(ElementTree.parse(self.svg).getroot(), paths, bare)
+        return check
 
     def not_system(self, out, _):
         want = ["evt-replay: %s: holds no System log records; its newest record is of Security" % self.security]
@@ -398,7 +451,8 @@ class Check:
         process.stdout.close()
         process.wait()
         lanes = [g for g in ElementTree.parse(self.svg).getroot().iter(SVG + "g") if g.get("class", "").startswith("lane")]
-        return [] if len(lanes) == len(paths) else ["%d of %d files drawn after stdout closed" % (len(lanes), len(paths))]
+        want = len(self.lane_cycles(paths))
+        return [] if len(lanes) == want else ["%d of %d machines drawn after stdout closed" % (len(lanes), want)]
 
     def folder_read(self, out, paths):
         return [] if out.returncode == 0 and out.stdout == self.blocks(paths) else ["-r: %r, expected the logs in sorted order" % out.stdout[:200]]
@@ -545,6 +599,10 @@ def main():
             ("not a System log", [c.security], c.not_system, []),
             ("timeline of one file", ["--timeline=" + c.svg, c.many], c.timeline, [c.many]),
             ("timeline of several", ["--timeline=" + c.svg, evt, evtx, c.many, c.damaged], c.timeline, [evt, evtx, c.many, c.damaged]),
+            # Gaps between cycles wide enough to see; logs without cycles neither drawn nor stretching the axis.
+            ("fleet picture, logs without cycles", ["--timeline=" + c.svg, c.empty, c.sixty, c.security], c.fleet_lanes(2),
+             [c.empty, c.sixty, c.security]),
+            ("fleet picture at two offsets", ["--zone=log", "--timeline=" + c.svg, c.pacific, evtx], c.fleet_lanes(0), [c.pacific, evtx]),
             ("odd file name", [b"--format=json", b"--timeline=" + c.svg.encode(), c.odd, evt.encode()], c.odd_name, []),
             ("output lost", [evt], c.lost_output, []),
             ("timeline unwritable", ["--timeline=" + os.path.join(c.missing, "t.svg"), evt], c.unwritable_timeline, [evt]),
