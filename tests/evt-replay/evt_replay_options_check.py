@@ -402,7 +402,14 @@ class Check:
         oldest = min(c for cycles in want.values() for c in cycles)
         if t0 < oldest - (t1 - t0):
             problems.append("the axis starts at %s, long before the oldest cycle" % time.ctime(t0))
-        for (host, cycles), lane in zip(want.items(), groups):
+        # The lanes fill the band between the axis's labels, 10 above and 18 below it, in order.
+        ys = [float(t.get("y")) for t in root.findall(SVG + "text") if t.get("text-anchor") == "middle"]
+        top = max(y for y in ys if y < (min(ys) + max(ys)) / 2) + 10
+        height = (min(y for y in ys if y > (min(ys) + max(ys)) / 2) - 18 - top) / len(groups)
+        for i, (host, cycles), lane in zip(range(len(groups)), want.items(), groups):
+            label = lane.find(SVG + "text")
+            if abs(float(label.get("y")) - float(label.get("font-size")) * 0.36 - (top + (i + 0.5) * height)) > 0.6:
+                problems.append("%s: lane %d drawn at %s, not in its place" % (host, i, label.get("y")))
             counts = {s: sum(c["state"] == s for c in cycles.values()) for s in STATES}
             title = lane.find(SVG + "title").text.splitlines()
             tip = "%d cycles: %d stopped, %d died, %d running" % (len(cycles), *list(counts.values())[:3])
@@ -410,7 +417,6 @@ class Check:
             drawn = {e.get("class") for e in lane if e.get("class") in counts}
             if title[1] != tip or drawn != {s for s, n in counts.items() if n}:
                 problems.append("%s: lane %r drawing %r, its boots %r" % (host, title[:2], sorted(drawn), tip))
-            label = lane.find(SVG + "text")
             middle = float(label.get("y")) - float(label.get("font-size")) * 0.36
             for e in lane.findall(SVG + "path"):
                 runs = [(float(a), float(a) + float(w)) for a, y, w in re.findall(r"M([\d.]+) ([\d.]+)h([\d.]+)", e.get("d"))]
