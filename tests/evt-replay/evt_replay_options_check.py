@@ -555,6 +555,20 @@ def fleet_problems(replay, samples, c, work):
             outputs.append((out.returncode, out.stdout, out.stderr, drawn))
         if outputs[0] != outputs[1] or not outputs[0][1]:
             problems.append("fleet %s: two workers do not give what one gives" % name)
+    # 500 machines: a lane each, in order, every one labelled legibly with its own machine.
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs"))
+    import timeline_fleet  # noqa: E402
+    machines, svg = os.path.join(work, "machines"), os.path.join(work, "machines.svg")
+    os.mkdir(machines)
+    for n in range(500):
+        with open(os.path.join(machines, "pc-%03d.evt" % n), "wb") as out:
+            out.write(timeline_fleet.machine_log(n))
+    run(replay, ["-r", "--timeline=" + svg, machines], stdout=subprocess.DEVNULL)
+    lanes = [g for g in ElementTree.parse(svg).getroot().iter(SVG + "g") if g.get("class", "").startswith("lane")]
+    labels = [(g.find(SVG + "title").text.split("  ")[0], g.find(SVG + "text")) for g in lanes]
+    unlabelled = [h for h, t in labels if t is None or float(t.get("font-size")) < 9 or next(t.itertext()) != h]
+    if [h for h, _ in labels] != ["PC-%02d" % n for n in range(500)] or unlabelled:
+        problems.append("500 machines: %d lanes, %d not labelled legibly with their machine" % (len(lanes), len(unlabelled)))
     # The progress line: on a terminal only, and gone when the listing ends.
     leader, follower = pty.openpty()
     out = subprocess.run([replay] + fleet, stdout=subprocess.PIPE, stderr=follower)
