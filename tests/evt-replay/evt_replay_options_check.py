@@ -431,6 +431,27 @@ class Check:
                     problems.append("%s: %s runs cover %d pixels, its cycles %d" % (host, e.get("class"), pixel_union(runs), pixel_union(spans)))
         return problems
 
+    def summary(self, out, paths):
+        """A row per machine: its boots once however many copies hold them, those that died, the logs holding them."""
+        want = {}
+        for host, cycles in self.lane_cycles(paths).items():
+            logs = sum(host in (BOOT_HOSTS.get(p) or [self.facts[p][0]]) for p in paths)
+            want[host] = [str(logs), str(len(cycles)), str(sum(c["state"] == "died" for c in cycles.values()))]
+        got = {r[0]: r[1:4] for r in list(csv.reader(io.StringIO(out.stdout.decode(), newline="")))[1:]}
+        return [] if got == want else ["summary %r, the boots' %r" % (got, want)]
+
+    def in_range(self, since, until):
+        """The CSV rows of the cycles that overlap [since, until), instants, and no others."""
+        def check(out, paths):
+            want = []
+            for i, c in enumerate(self.cycles[paths[0]]):
+                end = c["stop"] if c["state"] == "stopped" else self.cycles[paths[0]][i - 1]["start"] if c["state"] == "died" else None
+                if c["start"] < until and (end is None or end >= since):
+                    want.append(c["index"])
+            got = [int(r[1]) for r in list(csv.reader(io.StringIO(out.stdout.decode(), newline="")))[1:]]
+            return [] if got == want and want else ["rows %r, the cycles in range %r" % (got, want)]
+        return check
+
     def fleet_lanes(self, bare):
         """The fleet picture of logs of which `bare` have no cycle."""
         def check(out, paths):
@@ -646,6 +667,9 @@ def main():
             ("--zone=log, json", ["--format=json", "--zone=log", evt, evtx, c.pacific],
              lambda o, p: c.log_zones(o, p, {evt: TZ_IN_FORCE, evtx: "Etc/UTC", c.pacific: "America/Los_Angeles"}),
              [evt, evtx, c.pacific]),
+            ("summary, copies of a log counted once", ["--summary", "--format=csv", evt, evtx, c.damaged, evt], c.summary, [evt, evtx, c.damaged, evt]),
+            ("--since and --until", ["--format=csv", "--since=2011-09-01T12:00Z", "--until=2011-10-31", evt],
+             c.in_range(1314878400, 1320105600 - time.localtime(1320105600).tm_gmtoff), [evt]),
             ("misspelt TZ", [evt], c.zone_refused, [], {"env": dict(os.environ, TZ="Europe/Berlni")}),
             ("unknown --zone", ["--zone=Nowhere/Land", evt], c.zone_refused, []),
             ("formula as a file name", ["--format=csv", c.formula], c.formula_name, [], {"cwd": work}),
