@@ -2,7 +2,6 @@
 // what an administrator asks of a fleet without a spreadsheet.
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -64,15 +63,14 @@ int64_t CycleEnd(const ReplayFile& file, size_t i)
     return kEndless;
 }
 
-// How long cycle i is known to have run: to its stop, to its last record
-// when it died, to the log's end when it runs on or is cut off.
-int64_t KnownUp(const ReplayFile& file, size_t i, int64_t* until)
+// Until when cycle i is known to have run: its stop, its last record when it
+// died, the log's end when it runs on or is cut off.
+int64_t KnownUntil(const ReplayFile& file, size_t i)
 {
     const ReplayCycle& cycle = file.cycles[i];
-    *until = cycle.state == CycleState::kStopped ? cycle.stop
-             : cycle.state == CycleState::kDied  ? cycle.diedAfter
-                                                 : std::max(cycle.start, file.logEnd);
-    return std::max<int64_t>(0, *until - cycle.start);
+    return cycle.state == CycleState::kStopped ? cycle.stop
+           : cycle.state == CycleState::kDied  ? cycle.diedAfter
+                                               : std::max(cycle.start, file.logEnd);
 }
 
 struct Machine {
@@ -84,6 +82,8 @@ struct Machine {
 
 TimeRange timeRange;
 
+// Fields are checked for their ranges, and a day its month lacks is refused
+// rather than carried into the next month as mktime would.
 bool ReadTimeArgument(const char* text, bool dayEnd, int64_t* when)
 {
     const size_t length = std::strlen(text);
@@ -130,6 +130,8 @@ bool ReadTimeArgument(const char* text, bool dayEnd, int64_t* when)
     return true;
 }
 
+// A cycle overlaps the range when it started before its end and had not
+// ended before its start: a died one ended by the next boot, a running or cut one not yet.
 bool CycleInRange(const ReplayFile& file, size_t i)
 {
     if (!timeRange.since && !timeRange.until)
@@ -151,8 +153,7 @@ std::string SummaryText(const std::vector<ReplayFile>& files, SummaryFormat form
             const std::string& host = file.cycles[i].host.empty() ? file.host : file.cycles[i].host;
             if (std::find(hosts.begin(), hosts.end(), host) == hosts.end())
                 hosts.push_back(host);
-            int64_t until = 0;
-            KnownUp(file, i, &until);
+            const int64_t until = KnownUntil(file, i);
             auto& known = machines[host].cycles[file.cycles[i].start];
             known = {std::max(known.first, until), known.second || file.cycles[i].state == CycleState::kDied};
         }

@@ -135,7 +135,7 @@ struct Bar {
     const ReplayCycle* cycle;
 };
 
-// The bars of `file`, oldest first, and the span [*first, *last] they need,
+// The bars of `file` in the range kept, oldest first, and the span [*first, *last] they need,
 // with room after the newest time for the running cycle's open end.
 std::vector<Bar> Bars(const ReplayFile& file, int64_t openEnd, int64_t* first, int64_t* last)
 {
@@ -144,6 +144,8 @@ std::vector<Bar> Bars(const ReplayFile& file, int64_t openEnd, int64_t* first, i
     *last = INT64_MIN;
     for (size_t i = file.cycles.size(); i-- > 0;) {
         const ReplayCycle& cycle = file.cycles[i];
+        if (!CycleInRange(file, i))
+            continue;
         Bar bar{PictureTime(cycle.start), PictureTime(cycle.start), &cycle};
         if (cycle.state == CycleState::kStopped)
             bar.to = PictureTime(cycle.stop);

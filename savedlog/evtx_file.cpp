@@ -417,9 +417,9 @@ void OrderNewestFirst(OutRecord* records, size_t count, bool ordered)
 }
 
 // Whether the file holds fewer whole chunk slots than its header counts, and
-// what is then missing: the records numbered past the newest read, and any
-// numbered between the oldest read and the header's next that were not read
-// nor counted lost; at least the missing chunks' share of the records read.
+// what is then missing: the records numbered between the oldest read and the
+// header's next that were neither read nor counted lost; at least the share
+// of the records read that the chunks wholly absent held.
 void MeasureCut(const EvtxWalk& walk, const OutRecord* records, size_t count, SkippedParts* skipped)
 {
     skipped->chunksCounted = walk.chunksCounted;
@@ -432,9 +432,11 @@ void MeasureCut(const EvtxWalk& walk, const OutRecord* records, size_t count, Sk
         oldest = std::min(oldest, SortId(records[i]));
     const uint64_t newest = walk.factsWalk.newestId;
     skipped->newestMissing = count > 0 && walk.nextId > newest + 1;
-    const uint64_t numbered = count > 0 && walk.nextId > oldest ? walk.nextId - oldest : 0;
+    // With no record read, the header's numbering is all there is to go by.
+    const uint64_t numbered = count == 0 ? (walk.nextId > 1 ? walk.nextId - 1 : 0) : walk.nextId > oldest ? walk.nextId - oldest : 0;
     const uint64_t known = count + skipped->records;
-    const uint64_t share = walk.wholeSlots ? count * skipped->chunksMissing / walk.wholeSlots : 0;
+    const uint32_t absent = skipped->chunksMissing - (walk.partialSlot ? 1 : 0);
+    const uint64_t share = walk.wholeSlots ? count * absent / walk.wholeSlots : 0;
     skipped->recordsMissing = std::max(numbered > known ? numbered - known : 0, share);
 }
 
@@ -476,6 +478,7 @@ void WalkEvtxChunk(EvtxWalk* walk, const uint8_t* chunk, uint32_t available)
 {
     MakeRoom(&walk->records, ExpectedRecords(chunk, available) * kOutSize);
     walk->wholeSlots += available == kChunkSize;
+    walk->partialSlot = walk->partialSlot || available < kChunkSize;
     ReadChunk(chunk, available, &walk->records, &walk->skipped, &walk->previousId, &walk->ordered,
               &walk->factsWalk);
 }

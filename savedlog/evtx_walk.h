@@ -38,6 +38,7 @@ struct EvtxWalk {
     uint32_t chunksCounted = 0;
     uint64_t nextId = 0;
     uint32_t wholeSlots = 0;
+    bool partialSlot = false;  // the file ends inside a slot
 };
 
 // Checks the file header, `size` bytes at `header`: the whole header block, or
