@@ -345,6 +345,10 @@ class Check:
                                                                      damage_counts(out.stderr, file["file"])))
         if not any(f["skipped"]["records"] for f in document):
             problems.append("the cut copy should have lost records")
+        # Cut in its sixth chunk of the 27 its header counts; damage as stderr says.
+        status = {f["file"]: (f["damaged"], f["cut"] and f["cut"]["chunks_missing"], f["system_log"]) for f in document}
+        want = {p: (any(damage_counts(out.stderr, p).values()), 22 if p == self.damaged else None, True) for p in paths}
+        problems += [] if status == want else ["damaged, cut, system_log %r, expected %r" % (status, want)]
         return problems
 
     def log_zones(self, out, paths, zones):
@@ -638,6 +642,8 @@ def main():
             ("folder without -r", [c.folder], c.folder_refused, []),
             ("standard input", ["-"], c.standard_input, [evt]),
             ("not a System log", [c.security], c.not_system, []),
+            ("not a System log, in JSON", ["--format=json", c.security],
+             lambda o, p: [] if [f["system_log"] for f in json.loads(o.stdout)] == [False] else ["%r" % o.stdout[-80:]], []),
             ("timeline of one file", ["--timeline=" + c.svg, c.many], c.timeline, [c.many]),
             ("timeline of several", ["--timeline=" + c.svg, evt, evtx, c.many, c.damaged], c.timeline, [evt, evtx, c.many, c.damaged]),
             # Gaps between cycles wide enough to see; logs without cycles neither drawn nor stretching the axis.
