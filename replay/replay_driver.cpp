@@ -297,8 +297,8 @@ DWORD WINAPI WatchShowing(void*)
     }
 }
 
-// Describes a message box the way its caller asked for it: MB_OK with the
-// error icon is style 0x10.
+// Describes a message box the way its caller asked for it, on one line:
+// MB_OK with the error icon is style 0x10.
 std::string DescribeMessageBox(HWND box)
 {
     char caption[256] = "", text[1024] = "";
@@ -318,6 +318,9 @@ std::string DescribeMessageBox(HWND box)
     const bool errorIcon =
         icon && reinterpret_cast<HICON>(SendMessageA(icon, STM_GETICON, 0, 0)) == LoadIconA(nullptr, IDI_HAND);
     const bool okOnly = buttons.size() == 1 && buttons[0] == IDOK;
+    // A text of several lines is reported on one.
+    for (char* c = text; *c; ++c)
+        *c = *c == '\r' || *c == '\n' ? ' ' : *c;
     char style[16];
     std::snprintf(style, sizeof style, "0x%x", static_cast<unsigned>((okOnly ? MB_OK : 0xF) | (errorIcon ? MB_ICONERROR : 0)));
     return std::string("caption \"") + caption + "\" text \"" + text + "\" style " + style;
