@@ -477,8 +477,10 @@ bool BeginEvtxWalk(const uint8_t* header, size_t size, uint64_t fileSize, size_t
 void WalkEvtxChunk(EvtxWalk* walk, const uint8_t* chunk, uint32_t available)
 {
     MakeRoom(&walk->records, ExpectedRecords(chunk, available) * kOutSize);
-    walk->wholeSlots += available == kChunkSize;
-    walk->partialSlot = walk->partialSlot || available < kChunkSize;
+    if (available < kChunkSize)
+        walk->partialSlot = true;  // only the last slot can be
+    else
+        ++walk->wholeSlots;
     ReadChunk(chunk, available, &walk->records, &walk->skipped, &walk->previousId, &walk->ordered,
               &walk->factsWalk);
 }
