@@ -7,8 +7,11 @@
 
 namespace {
 
-// The fields of today's scripts first, by position, then what names the log's machine and zones.
-constexpr std::string_view kCsvHeader = "file,index,start,stop,elapsed_seconds,state,host,zone_stated,zone_used,zone_bias";
+// The fields of today's scripts first, by position, then what names the log's machine and zones,
+// then when the log ends and a died cycle last ran, and the log's soundness.
+constexpr std::string_view kCsvHeader =
+    "file,index,start,stop,elapsed_seconds,state,host,zone_stated,zone_used,zone_bias,log_end,died_after,damaged,cut,"
+    "system_log";
 constexpr std::string_view kCsvLineEnd = "\r\n";  // the RFC's record separator
 // What a spreadsheet takes a cell for a formula by, when it comes first.
 constexpr std::string_view kFormulaStarts = "=+-@\t\r";
@@ -35,6 +38,14 @@ void AppendCsvText(std::string* line, std::string_view field)
     *line += '"';
 }
 
+// One text field as AppendCsvText writes it.
+std::string CsvText(std::string_view field)
+{
+    std::string cell;
+    AppendCsvText(&cell, field);
+    return cell;
+}
+
 // The field names, once, before the rows of every file.
 void WriteCsvHeader(FILE* out)
 {
@@ -43,6 +54,7 @@ void WriteCsvHeader(FILE* out)
 }
 
 // A cycle without a stop has empty stop and elapsed fields; its state says why.
+// Its host is its boot record's, the log's where that names none.
 void WriteCsvRows(FILE* out, const ReplayFile& file)
 {
     int biasMinutes = 0;
@@ -52,6 +64,8 @@ void WriteCsvRows(FILE* out, const ReplayFile& file)
     for (size_t i = 0; i < file.cycles.size(); ++i) {
         const ReplayCycle& cycle = file.cycles[i];
         const bool stopped = cycle.state == CycleState::kStopped;
+        if (!CycleInRange(file, i))
+            continue;
         line.clear();
         AppendCsvText(&line, file.path);
         line += ',' + std::to_string(i + 1) + ',' + IsoTime(cycle.start) + ',';
@@ -62,11 +76,17 @@ void WriteCsvRows(FILE* out, const ReplayFile& file)
         line += ',';
         line += CycleStateWord(cycle.state);
         // The bias apart, so that the stated name is the data, not a cell made safe.
-        for (std::string_view text : {std::string_view(file.host), zoneName, std::string_view(file.zoneUsed)}) {
+        const std::string& host = cycle.host.empty() ? file.host : cycle.host;
+        for (std::string_view text : {std::string_view(host), zoneName, std::string_view(file.zoneUsed)}) {
             line += ',';
             AppendCsvText(&line, text);
         }
         line += ',' + bias;
+        line += ',' + (file.anyRecord ? IsoTime(file.logEnd) : std::string()) + ',';
+        if (cycle.state == CycleState::kDied)
+            line += IsoTime(cycle.diedAfter);
+        for (bool flag : {!SkippedPartsText(file.skipped).empty(), file.skipped.cut, file.systemLog})
+            line += flag ? ",true" : ",false";
         line += kCsvLineEnd;
         std::fwrite(line.data(), 1, line.size(), out);
     }

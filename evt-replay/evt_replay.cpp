@@ -38,17 +38,22 @@ constexpr const char* kUsage =
     "                       tabs (the default); a line \"==> FILE (HOST) <==\"\n"
     "                       before each file's block when there are several\n"
     "  --format=csv         one header row, then one row per cycle: file, index,\n"
-    "                       start, stop, elapsed_seconds, state, host, zone_stated\n"
-    "                       (the name a log states), zone_used, zone_bias (the\n"
-    "                       minutes it states); a text cell that a spreadsheet\n"
-    "                       would take for a formula (= + - @ tab CR first)\n"
-    "                       gets a leading '\n"
+    "                       start, stop, elapsed_seconds, state, host (of the\n"
+    "                       cycle's boot record), zone_stated (the name a log\n"
+    "                       states), zone_used, zone_bias (the minutes it\n"
+    "                       states), log_end (the time of the log's newest\n"
+    "                       record), died_after (a died cycle's last record: it\n"
+    "                       ran at least until then), damaged, cut (the file\n"
+    "                       lacks what its header counts), system_log; a text\n"
+    "                       cell that a spreadsheet would take for a formula\n"
+    "                       (= + - @ tab CR first) gets a leading '\n"
     "  --format=json        an array with one object per file: file, host,\n"
     "                       zone_stated, zone_used, zone_bias, title, skipped\n"
     "                       (what damage cost: chunk headers unsound, records\n"
-    "                       lost and recovered) and cycles, with the fields of\n"
-    "                       CSV's rows; a file that could not be read is an\n"
-    "                       object with file and error\n"
+    "                       lost and recovered), log_end, damaged, cut (null, or\n"
+    "                       chunks and records missing), system_log and cycles,\n"
+    "                       with the fields of CSV's rows; a file that could not\n"
+    "                       be read is an object with file and error\n"
     "  --format=jsonl       the same objects, one line each, each written as\n"
     "                       soon as its file is read\n"
     "  --utc                every time in UTC instead of the zone of TZ\n"
@@ -70,6 +75,16 @@ constexpr const char* kUsage =
     "                       to run) and initiator (who asked for a shutdown),\n"
     "                       then the file's totals; the timeline draws on,\n"
     "                       asleep or hibernated, and off\n"
+    "      --since=TIME     keep the cycles that run at or after TIME: a date\n"
+    "                       YYYY-MM-DD or an ISO 8601 time (2015-08-25T13:41,\n"
+    "                       seconds and an offset or Z optional), in the zone in\n"
+    "                       force without one; also where the timeline starts\n"
+    "      --until=TIME     keep the cycles that start before TIME, a date\n"
+    "                       standing for the end of its day; where it ends\n"
+    "      --summary        instead of the cycles, one row per machine: host,\n"
+    "                       logs, cycles, died, up_seconds (known up, within the\n"
+    "                       range), longest_seconds, first_seen, last_seen; a boot\n"
+    "                       that several copies of a log hold counts once\n"
     "  -r, --recursive      read every .evt and .evtx file under each folder\n"
     "                       named, in sorted order; symbolic links met on the\n"
     "                       way are not followed, and FIFOs, sockets and\n"
@@ -87,7 +102,8 @@ constexpr const char* kUsage =
     "one, or a POSIX rule such as EST5EDT or <+0530>-5:30; TZ unset or empty\n"
     "is the system's zone or UTC. zone_used names the zone shown: TZ's value,\n"
     "or unset, the zone /etc/localtime links to. The state of a cycle is\n"
-    "running, died (no orderly shutdown) or stopped.\n"
+    "running, died (no orderly shutdown), stopped, or cut: the newest cycle of a\n"
+    "log cut short after it, whose end is in the part missing.\n"
     "\n"
     "Exit status is 0 when every file was read, and 2 when a file could not be\n"
     "read, the timeline or the output could not be written, or the command line\n"
@@ -104,13 +120,17 @@ Recursion recursion = Recursion::kNone;
 bool quiet = false;
 int jobs = 0;  // 0: one per core
 const char* zoneName = nullptr;  // --zone's value; null for TZ's zone, or with --utc
+const char* sinceText = nullptr;
+const char* untilText = nullptr;
+bool summary = false;
 
 // --zone's value for the zone each log states.
 constexpr const char* kLogZone = "log";
 // getopt's short options; the leading ':' tells a missing argument apart.
 constexpr const char* kShortOptions = ":hrRqj:";
 
-enum OptionCode { kFormatOption = 1, kUtcOption, kZoneOption, kTimelineOption, kVersionOption, kPowerOption };
+enum OptionCode { kFormatOption = 1, kUtcOption, kZoneOption, kTimelineOption, kVersionOption, kPowerOption, kSinceOption,
+                  kUntilOption, kSummaryOption };
 
 constexpr struct option kOptions[] = {
     {"format", required_argument, nullptr, kFormatOption},
@@ -118,6 +138,9 @@ constexpr struct option kOptions[] = {
     {"zone", required_argument, nullptr, kZoneOption},
     {"timeline", required_argument, nullptr, kTimelineOption},
     {"power", no_argument, nullptr, kPowerOption},
+    {"since", required_argument, nullptr, kSinceOption},
+    {"until", required_argument, nullptr, kUntilOption},
+    {"summary", no_argument, nullptr, kSummaryOption},
     {"recursive", no_argument, nullptr, 'r'},
     {"dereference-recursive", no_argument, nullptr, 'R'},
     {"quiet", no_argument, nullptr, 'q'},
@@ -232,6 +255,15 @@ int ReadOptions(int argc, char** argv)
         case kPowerOption:
             powerWanted = true;
             break;
+        case kSinceOption:
+            sinceText = optarg;
+            break;
+        case kUntilOption:
+            untilText = optarg;
+            break;
+        case kSummaryOption:
+            summary = true;
+            break;
         case 'r':
             recursion = Recursion::kNoLinks;
             break;
@@ -261,6 +293,9 @@ int ReadOptions(int argc, char** argv)
     }
     if (optind == argc)
         return CommandLineTrouble("no FILE given");
+    // The summary and the range are made of boot cycles, which --power replaces.
+    if (powerWanted && (summary || sinceText || untilText))
+        return CommandLineTrouble("--power tells power periods, not boot cycles: it takes no --summary, --since or --until");
     return -1;
 }
 
@@ -293,6 +328,30 @@ int ChooseZone()
     return -1;
 }
 
+// Reads --since's and --until's times in the zone now in force. Returns -1 to
+// go on, or the exit status to end with.
+int ChooseRange()
+{
+    const struct {
+        const char* text;
+        const char* option;
+        bool* set;
+        int64_t* when;
+    } bounds[] = {{sinceText, "--since", &timeRange.since, &timeRange.sinceTime},
+                  {untilText, "--until", &timeRange.until, &timeRange.untilTime}};
+    for (const auto& bound : bounds) {
+        if (!bound.text)
+            continue;
+        if (!ReadTimeArgument(bound.text, bound.set == &timeRange.until, bound.when))
+            return CommandLineTrouble(std::string("invalid time '") + bound.text + "' for " + bound.option +
+                                      " (a date YYYY-MM-DD or an ISO 8601 time)");
+        *bound.set = true;
+    }
+    if (timeRange.since && timeRange.until && timeRange.untilTime <= timeRange.sinceTime)
+        return CommandLineTrouble("--until is not after --since");
+    return -1;
+}
+
 // " (HOST)" for the line above a file's block; "" without a host.
 std::string HostSuffix(const std::string& host)
 {
@@ -307,14 +366,32 @@ std::string Note(const std::string& path, const std::string& what)
     return "evt-replay: " + Printable(path) + ": " + what + "\n";
 }
 
+// The window's title and those of its rows whose cycles are in range.
+std::string InRangeText(const ReplayFile& file)
+{
+    if (!timeRange.since && !timeRange.until)
+        return file.text;
+    std::string text;
+    size_t line = 0;
+    for (size_t at = 0; at < file.text.size(); ++line) {
+        const size_t end = std::min(file.text.find('\n', at), file.text.size() - 1) + 1;
+        if (line == 0 || (line - 1 < file.cycles.size() && CycleInRange(file, line - 1)))
+            text.append(file.text, at, end - at);
+        at = end;
+    }
+    return text;
+}
+
 // What a file yields for the format chosen.
 std::string FileOutput(const ReplayFile& file)
 {
+    if (summary)
+        return "";
     if (powerWanted && format != Format::kCsv)
         return format == Format::kText ? PowerFileText(file) : PowerJsonText(file, format == Format::kJsonLines);
     switch (format) {
     case Format::kText:
-        return file.text;
+        return InRangeText(file);
     case Format::kJson:
         return JsonFileText(file, false);
     case Format::kJsonLines:
@@ -357,7 +434,7 @@ void ReadInput(size_t index, InputResult* result)
     result->notes += file.notes;
     result->output = FileOutput(file);
     file.text.clear();
-    if (!timelinePath) {
+    if (!timelinePath && !summary) {
         file.cycles.clear();
         file.power = PowerHistory{};
     }
@@ -392,22 +469,24 @@ bool TakeResult(size_t index, InputResult&& result)
     if (!result.error.empty()) {
         std::fputs(Note(path, result.error).c_str(), stderr);
         status = kTroubleStatus;
-        if (format == Format::kJson)
+        if (format == Format::kJson && !summary)
             Emit(std::string(anyBlock ? ",\n" : "[\n") + JsonErrorText(path, result.error, false));
-        else if (format == Format::kJsonLines)
+        else if (format == Format::kJsonLines && !summary)
             Emit(JsonErrorText(path, result.error, true));
         anyBlock = anyBlock || format == Format::kJson;
     } else {
         if (!quiet)
             std::fputs(result.notes.c_str(), stderr);
-        if (format == Format::kText && several) {
+        if (summary) {
+            // The summary is written once every file is read.
+        } else if (format == Format::kText && several) {
             Emit(std::string(anyBlock ? "\n" : "") + "==> " + Printable(path) + HostSuffix(result.file.host) + " <==\n");
         } else if (format == Format::kJson) {
             Emit(anyBlock ? ",\n" : "[\n");
         }
         Emit(result.output);
         anyBlock = true;
-        if (timelinePath)
+        if (timelinePath || summary)
             drawn.push_back(std::move(result.file));
     }
     if (format == Format::kJsonLines && !outputLost && std::fflush(stdout) != 0) {
@@ -448,6 +527,9 @@ int main(int argc, char** argv)
     const int refused = ChooseZone();
     if (refused >= 0)
         return refused;
+    const int outOfRange = ChooseRange();
+    if (outOfRange >= 0)
+        return outOfRange;
     WalkNotes walked;
     inputs = ExpandInputs(argv + optind, argc - optind, recursion, &walked);
     // A pipe read by two workers would be split between them.
@@ -487,10 +569,10 @@ int main(int argc, char** argv)
     }
     // A closed pipe shows as a failed write, so that the timeline is still drawn.
     signal(SIGPIPE, SIG_IGN);
-    gatherCycles = format != Format::kText || timelinePath;
+    gatherCycles = format != Format::kText || timelinePath || summary || timeRange.since || timeRange.until;
     several = inputs.size() > 1 || recursion != Recursion::kNone;
     progressWanted = !quiet && inputs.size() > 1 && isatty(STDERR_FILENO) && !StdoutIsPipe();
-    if (format == Format::kCsv) {
+    if (format == Format::kCsv && !summary) {
         std::string header;
         char* text = nullptr;
         size_t size = 0;
@@ -512,8 +594,13 @@ int main(int argc, char** argv)
         status = kTroubleStatus;
     }
     EraseProgress();
-    if (format == Format::kJson)
+    if (summary) {
+        constexpr SummaryFormat kForms[] = {SummaryFormat::kText, SummaryFormat::kCsv, SummaryFormat::kJson,
+                                            SummaryFormat::kJsonLines};
+        Emit(SummaryText(drawn, kForms[static_cast<int>(format)]));
+    } else if (format == Format::kJson) {
         Emit(anyBlock ? "\n]\n" : "[]\n");
+    }
     if (timelinePath && !WriteTimeline())
         status = kTroubleStatus;
     // A full disk or a closed pipe must not pass for a complete listing.

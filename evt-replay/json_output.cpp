@@ -19,19 +19,34 @@ Json SkippedJson(const SkippedParts& skipped)
     return Json{{"chunks", skipped.chunks}, {"records", skipped.records}, {"recovered", skipped.recovered}};
 }
 
+// What the file's header says the file lacks, or null for a file not cut short.
+Json CutJson(const SkippedParts& skipped)
+{
+    if (!skipped.cut)
+        return nullptr;
+    return Json{{"chunks_counted", skipped.chunksCounted},
+                {"chunks_missing", skipped.chunksMissing},
+                {"records_missing", skipped.recordsMissing}};
+}
+
 // A cycle without a stop has null stop and elapsed_seconds; its state says why.
-Json CycleJson(size_t index, const ReplayCycle& cycle)
+// died_after is null but for a died cycle.
+Json CycleJson(size_t index, const ReplayCycle& cycle, const std::string& logHost)
 {
     const bool stopped = cycle.state == CycleState::kStopped;
     Json json{{"index", index},
               {"start", IsoTime(cycle.start)},
               {"stop", nullptr},
               {"elapsed_seconds", nullptr},
-              {"state", CycleStateWord(cycle.state)}};
+              {"state", CycleStateWord(cycle.state)},
+              {"host", cycle.host.empty() ? logHost : cycle.host},
+              {"died_after", nullptr}};
     if (stopped) {
         json["stop"] = IsoTime(cycle.stop);
         json["elapsed_seconds"] = cycle.stop - cycle.start;
     }
+    if (cycle.state == CycleState::kDied)
+        json["died_after"] = IsoTime(cycle.diedAfter);
     return json;
 }
 
@@ -62,8 +77,10 @@ std::string DumpedJson(const nlohmann::ordered_json& object, bool oneLine)
 std::string JsonFileText(const ReplayFile& file, bool oneLine)
 {
     Json cycles = Json::array();
-    for (size_t i = 0; i < file.cycles.size(); ++i)
-        cycles.push_back(CycleJson(i + 1, file.cycles[i]));
+    for (size_t i = 0; i < file.cycles.size(); ++i) {
+        if (CycleInRange(file, i))
+            cycles.push_back(CycleJson(i + 1, file.cycles[i], file.host));
+    }
     int biasMinutes = 0;
     std::string_view zoneName;
     Json bias = nullptr;
@@ -76,6 +93,10 @@ std::string JsonFileText(const ReplayFile& file, bool oneLine)
                        {"zone_bias", std::move(bias)},
                        {"title", file.title},
                        {"skipped", SkippedJson(file.skipped)},
+                       {"log_end", file.anyRecord ? Json(IsoTime(file.logEnd)) : Json(nullptr)},
+                       {"damaged", !SkippedPartsText(file.skipped).empty()},
+                       {"cut", CutJson(file.skipped)},
+                       {"system_log", file.systemLog},
                        {"cycles", std::move(cycles)}},
                   oneLine);
 }

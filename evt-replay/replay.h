@@ -13,7 +13,9 @@
 #include "power/power_history.h"
 #include "savedlog/saved_log.h"
 
-enum class CycleState { kRunning, kDied, kStopped };
+// kCut: the newest cycle without a stop, in a log cut short after it: whether
+// it ran on, stopped or died is in the part of the log that is missing.
+enum class CycleState { kRunning, kDied, kStopped, kCut };
 
 // One row of the window, with the event times (seconds since 1970 UTC) its
 // start and stop texts were made from.
@@ -22,6 +24,8 @@ struct ReplayCycle {
     int64_t start = 0;
     int64_t stop = 0;  // only when state is kStopped
     CycleState state = CycleState::kStopped;
+    std::string host;        // the Computer its boot record names
+    int64_t diedAfter = 0;   // a died cycle's last record: it ran at least until then
 };
 
 // What evt-replay made of one saved log.
@@ -34,6 +38,9 @@ struct ReplayFile {
     std::string text;  // the window's title and rows, exactly as the plain output prints them
     std::string title;
     SkippedParts skipped;
+    bool systemLog = true;   // false when it holds records, none of them the System log's
+    bool anyRecord = false;
+    int64_t logEnd = 0;      // with anyRecord, the time of its newest record
     std::string notes;  // whole lines for stderr about the log beyond its damage: what it is not, say
     std::vector<ReplayCycle> cycles;  // in the window's order, newest first; see gatherCycles
     PowerHistory power;               // with powerWanted only
@@ -77,7 +84,7 @@ int64_t ProgramTextOffset();
 // A text a log holds, fit for a line on a terminal: its control characters
 // become '?', so that a made log cannot drive the terminal it is read on.
 std::string Printable(std::string text);
-// "running", "died" or "stopped".
+// "running", "died", "stopped" or "cut".
 const char* CycleStateWord(CycleState state);
 
 // --- workers.cpp
@@ -157,6 +164,27 @@ std::string ZoneInForce();
 // Makes `tz` (null: unset) the TZ in force.
 void UseZone(const char* tz);
 
+// --- summary.cpp
+// The range --since and --until keep, in seconds since 1970 UTC; untilTime is
+// the first second past it.
+struct TimeRange {
+    bool since = false, until = false;
+    int64_t sinceTime = 0, untilTime = 0;
+};
+extern TimeRange timeRange;
+// Reads a date (2015-08-25) or an ISO 8601 time (2015-08-25T13:41, seconds
+// and an offset or Z optional) into *when; without an offset it is in the
+// zone in force. With dayEnd a date stands for the end of its day. False
+// when `text` is neither.
+bool ReadTimeArgument(const char* text, bool dayEnd, int64_t* when);
+// Whether cycle i of `file` overlaps the range kept (every cycle without one).
+bool CycleInRange(const ReplayFile& file, size_t i);
+enum class SummaryFormat { kText, kCsv, kJson, kJsonLines };
+// One row per machine of the cycles of `files` in range, each boot counted
+// once however many copies of its log hold it: logs read, cycles, died, time
+// known up, the longest cycle, first and last seen.
+std::string SummaryText(const std::vector<ReplayFile>& files, SummaryFormat format);
+
 // --- iso_time.cpp
 // "2015-08-25T13:41:19+02:00" in the zone of TZ with the offset in force at
 // that time, or "2015-08-25T11:41:19Z" when utcTimes is set.
@@ -168,6 +196,8 @@ std::string IsoTime(int64_t eventTime);
 void AppendCsvText(std::string* line, std::string_view field);
 // Writes the RFC 4180 header row to `out`.
 void WriteCsvHeader(FILE* out);
+// A text field as a CSV cell: quoted where it must be, defused where a spreadsheet would run it.
+std::string CsvText(std::string_view field);
 // Writes one row per cycle of `file` to `out`.
 void WriteCsvRows(FILE* out, const ReplayFile& file);
 

@@ -1,6 +1,8 @@
 // One saved log through the program's own scan, and its boot cycles with the
 // event times behind the texts the window shows.
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -62,6 +64,91 @@ std::vector<ReplayCycle> TableCycles(int64_t offset)
             cycle.stop = EventTimeOfTexts(cycle.row[kStopDateColumn], cycle.row[kStopTimeColumn], offset);
     }
     return cycles;
+}
+
+// Event IDs (with their qualifiers, as records carry them) written at a boot
+// before or beside its boot record: the records of a boot that follows a
+// crash, not of the cycle that died.
+constexpr size_t kRecordNumberOffset = 8;
+constexpr uint32_t kStartUpEventIds[] = {0x80001775, 0x80001778, 12, 20, 25, 27, 30, 32, 41};
+
+// What the records say beyond the window's rows, read from the stream before
+// the program takes it: the newest record's time, and for every boot marker
+// (as the scan takes them, newest first) its number and the time of the last
+// record of its cycle, should the cycle have died: the newest one delivered
+// before the next boot marker, written no later than that boot and not by its
+// start-up; its own boot's time when there is none.
+struct BootMarker {
+    uint32_t number;
+    int64_t lastRecord;
+};
+struct RecordWalk {
+    bool anyRecord = false;
+    int64_t newest = 0;
+    std::vector<BootMarker> boots;
+};
+
+uint32_t RecordField(const uint8_t* record, size_t offset)
+{
+    uint32_t value;
+    std::memcpy(&value, record + offset, sizeof value);
+    return value;
+}
+
+RecordWalk WalkRecords(const RecordStream& stream)
+{
+    RecordWalk walk;
+    int64_t nextBoot = INT64_MAX;  // the time of the boot marker delivered before
+    std::vector<uint32_t> stretch;  // the times of the records since that marker, newest first
+    for (const RecordSpan& span : stream.newestFirst) {
+        if (span.size < kRecordHeaderSize)
+            continue;
+        const uint8_t* record = RecordBytes(stream, span);
+        const int64_t written = RecordField(record, kRecordTimeWrittenOffset);
+        const uint32_t eventId = RecordField(record, kRecordEventIdOffset);
+        if (!walk.anyRecord) {
+            walk.anyRecord = true;
+            walk.newest = written;
+        }
+        uint16_t type;
+        std::memcpy(&type, record + kRecordEventTypeOffset, sizeof type);
+        if (type == kInformationType && eventId == kBootMarkerId) {
+            // The first record of the stretch not before this boot is its cycle's last.
+            int64_t last = written;
+            for (uint32_t time : stretch) {
+                if (time >= written) {
+                    last = time;
+                    break;
+                }
+            }
+            walk.boots.push_back({RecordField(record, kRecordNumberOffset), last});
+            nextBoot = written;
+            stretch.clear();
+            continue;
+        }
+        const bool startUp =
+            std::find(std::begin(kStartUpEventIds), std::end(kStartUpEventIds), eventId) != std::end(kStartUpEventIds);
+        if (!walk.boots.empty() && !startUp && written <= nextBoot)
+            stretch.push_back(static_cast<uint32_t>(written));
+    }
+    return walk;
+}
+
+// Gives each cycle the machine its boot record names, and each died cycle the
+// time of its last record.
+void AddRecordFacts(const RecordWalk& walk, const LogFacts& facts, std::vector<ReplayCycle>* cycles)
+{
+    for (size_t r = 0; r < cycles->size() && r < walk.boots.size(); ++r) {
+        ReplayCycle& cycle = (*cycles)[r];
+        for (auto it = facts.bootHosts.rbegin(); it != facts.bootHosts.rend(); ++it) {
+            if (it->number == walk.boots[r].number) {
+                cycle.host = it->host;
+                break;
+            }
+        }
+        if (cycle.state == CycleState::kDied)
+            cycle.diedAfter = walk.boots[r].lastRecord;
+    }
 }
 
 // Takes from the log what the outputs say of it, and with --zone=log makes
@@ -162,20 +249,36 @@ bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
             file->power = BuildPowerHistory(std::move(powerEvents), RecordTimes(script));
             break;
         }
+        const RecordWalk walk = gatherCycles ? WalkRecords(script) : RecordWalk{};
+        file->anyRecord = walk.anyRecord;
+        file->logEnd = walk.newest;
         LoadEventLogScript(std::move(script));
         char noArguments[] = "";
         TallyvaneMain(nullptr, nullptr, noArguments, 10);
         // Let the log go now: a worker reading the next one would otherwise hold both.
         LoadEventLogScript(EventLogScript{});
         file->text = RecordedWindowSoFar().text;
-        if (gatherCycles)
+        if (gatherCycles) {
             file->cycles = TableCycles(offset);
+            AddRecordFacts(walk, facts, &file->cycles);
+            // Cut short after its newest cycle, the log no longer says how that cycle ended.
+            if (file->skipped.newestMissing && !file->cycles.empty() &&
+                file->cycles[0].state == CycleState::kRunning)
+                file->cycles[0].state = CycleState::kCut;
+        }
         if (ProgramTextOffset() == offset)
             break;
     }
     file->path = path;
     file->title = MainWindowTitle(bootEventCount);
     file->host = facts.host;
+    file->systemLog = facts.systemRecords || facts.holds.empty();
+    const std::string cut = CutShortText(file->skipped);
+    if (!cut.empty())
+        file->notes += "evt-replay: " + Printable(path) + ": " + cut +
+                       (file->skipped.newestMissing && bootEventCount > 0 && FormCycleRow(0)[kStopDateColumn].empty()
+                            ? "; how its newest cycle ended is among them: it is not known to be running\n"
+                            : "\n");
     // A log of no records at all (cleared, or never written) shows as much in its title.
     if (!facts.systemRecords && !facts.holds.empty())
         file->notes += "evt-replay: " + Printable(path) + ": holds no System log records; its newest record is of " +
@@ -191,6 +294,8 @@ const char* CycleStateWord(CycleState state)
         return "running";
     case CycleState::kDied:
         return "died";
+    case CycleState::kCut:
+        return "cut";
     case CycleState::kStopped:
         break;
     }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,7 @@ constexpr const char* kStoppedColour = "#3a6fb0";
 constexpr const char* kDiedColour = "#c62828";
 constexpr const char* kDiedBodyColour = "#f0a8a8";
 constexpr const char* kRunningColour = "#2e9d46";
+constexpr const char* kCutColour = "#9aa3ad";
 constexpr const char* kLaneColour = "#eef0f3";
 constexpr const char* kDamageColour = "#e89a1c";
 constexpr const char* kDamagedLaneColour = "#fbe7c6";
@@ -133,7 +135,7 @@ struct Bar {
     const ReplayCycle* cycle;
 };
 
-// The bars of `file`, oldest first, and the span [*first, *last] they need,
+// The bars of `file` in the range kept, oldest first, and the span [*first, *last] they need,
 // with room after the newest time for the running cycle's open end.
 std::vector<Bar> Bars(const ReplayFile& file, int64_t openEnd, int64_t* first, int64_t* last)
 {
@@ -142,11 +144,15 @@ std::vector<Bar> Bars(const ReplayFile& file, int64_t openEnd, int64_t* first, i
     *last = INT64_MIN;
     for (size_t i = file.cycles.size(); i-- > 0;) {
         const ReplayCycle& cycle = file.cycles[i];
+        if (!CycleInRange(file, i))
+            continue;
         Bar bar{PictureTime(cycle.start), PictureTime(cycle.start), &cycle};
         if (cycle.state == CycleState::kStopped)
             bar.to = PictureTime(cycle.stop);
         else if (cycle.state == CycleState::kDied)
             bar.to = std::max(bar.from, PictureTime(file.cycles[i - 1].start));
+        else if (cycle.state == CycleState::kCut && file.anyRecord)
+            bar.to = std::max(bar.from, PictureTime(file.logEnd));
         if (bar.to < bar.from)  // a stop before its boot: the clock was set back
             std::swap(bar.from, bar.to);
         *first = std::min(*first, bar.from);
@@ -199,6 +205,9 @@ void BarPiece(std::string* out, const Bar& bar, double x0, double x1, double y, 
     case CycleState::kRunning:
         BarRect(out, x0, y, width, height, "url(#open)");
         break;
+    case CycleState::kCut:
+        BarRect(out, x0, y, width, height, kCutColour);
+        break;
     }
 }
 
@@ -234,6 +243,10 @@ void DocumentHead(std::string* out, double height)
 // key of a damaged log's lane.
 void Legend(std::string* out, const std::vector<ReplayFile>& files, const std::string& clock, bool damage)
 {
+    bool cut = false;
+    for (const ReplayFile& file : files)
+        cut = cut || std::any_of(file.cycles.begin(), file.cycles.end(),
+                                 [](const ReplayCycle& cycle) { return cycle.state == CycleState::kCut; });
     size_t cycles = 0;
     for (const ReplayFile& file : files)
         cycles += file.cycles.size();
@@ -246,14 +259,15 @@ void Legend(std::string* out, const std::vector<ReplayFile>& files, const std::s
         const char* fill;
         bool head;
     };
-    constexpr Key kKeys[] = {{"stopped: ended by an orderly shutdown", kStoppedColour, false},
-                             {"died: no shutdown; it ended before the next boot", kDiedBodyColour, true},
-                             {"running: the newest, still going", "url(#open)", false},
-                             {"damaged: not all of it read", kDamageColour, false}};
+    constexpr Key kKeys[] = {{"stopped: orderly shutdown", kStoppedColour, false},
+                             {"died: no shutdown, ended before the next boot", kDiedBodyColour, true},
+                             {"running: still going", "url(#open)", false},
+                             {"cut: log ends first", kCutColour, false},
+                             {"damaged: not all read", kDamageColour, false}};
     double x = 16;
     for (const Key& key : kKeys) {
-        if (key.fill == kDamageColour && !damage)
-            break;
+        if ((key.fill == kDamageColour && !damage) || (key.fill == kCutColour && !cut))
+            continue;
         Append(out, "<rect x=\"%.1f\" y=\"36\" width=\"28\" height=\"11\" fill=\"%s\"/>", x, key.fill);
         if (key.head)
             Append(out, "<rect x=\"%.1f\" y=\"36\" width=\"%.1f\" height=\"11\" fill=\"%s\"/>", x, kDiedHeadWidth,
@@ -277,7 +291,7 @@ std::string ClockText(int64_t shift)
 // `first` to that of `last`, in the `layout` named.
 void PanelHeading(std::string* out, const ReplayFile& file, int64_t first, int64_t last, const char* layout)
 {
-    size_t counts[3] = {};
+    size_t counts[4] = {};
     for (const ReplayCycle& cycle : file.cycles)
         ++counts[static_cast<int>(cycle.state)];
     Append(out, "<text x=\"16\" y=\"18\" font-size=\"14\" font-weight=\"bold\" fill=\"%s\">", kInkColour);
@@ -287,6 +301,8 @@ void PanelHeading(std::string* out, const ReplayFile& file, int64_t first, int64
                 "running",
            kQuietInkColour, file.cycles.size(), counts[static_cast<int>(CycleState::kStopped)],
            counts[static_cast<int>(CycleState::kDied)], counts[static_cast<int>(CycleState::kRunning)]);
+    if (counts[static_cast<int>(CycleState::kCut)])
+        Append(out, ", 1 cut short: the log ends before it does");
     if (!file.cycles.empty())
         Append(out, ", %s to %s; %s", DateText(first, "%Y-%m-%d").c_str(), DateText(last, "%Y-%m-%d").c_str(),
                layout);
@@ -380,15 +396,22 @@ double RowsPanel(std::string* out, const std::vector<Bar>& bars, int64_t first, 
         OpenCycle(out, bar);
         const double x0 = x(bar.from), x1 = std::max(x(bar.to), x0 + kMinRowBarWidth);
         BarPiece(out, bar, x0, x1, barY, kRowBarHeight, true);
-        // The window's own elapsed text beside the bar, where there is room.
-        const std::string_view elapsed = std::string_view(row[kElapsedColumn]).substr(row[kElapsedColumn][0] == ' ');
+        // The window's own elapsed text beside the bar, where there is room:
+        // after it, else before it but clear of the row's label; never over a bar.
+        // A cut cycle's row says "System is running" as the window does, which the log no longer shows.
+        const std::string_view elapsed = bar.cycle->state == CycleState::kCut
+                                             ? std::string_view("log cut short: its end unknown")
+                                             : std::string_view(row[kElapsedColumn]).substr(row[kElapsedColumn][0] == ' ');
         const double width = kCharWidth * elapsed.size();
         const bool after = x1 + 6 + width <= kWidth - 4;
-        Append(out, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" text-anchor=\"%s\" fill=\"%s\">",
-               after ? x1 + 6 : x0 - 6, barY + 10, after ? "start" : "end",
-               bar.cycle->state == CycleState::kDied ? kDiedColour : kQuietInkColour);
-        AppendXmlText(out, elapsed);
-        *out += "</text></g>";
+        if (after || x0 - 6 - width >= kPlotLeft) {
+            Append(out, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" text-anchor=\"%s\" fill=\"%s\">",
+                   after ? x1 + 6 : x0 - 6, barY + 10, after ? "start" : "end",
+                   bar.cycle->state == CycleState::kDied ? kDiedColour : kQuietInkColour);
+            AppendXmlText(out, elapsed);
+            *out += "</text>";
+        }
+        *out += "</g>";
     }
     return bottom;
 }
@@ -562,12 +585,14 @@ constexpr double kFleetPlotWidth = kPlotRight - kFleetPlotLeft;
 constexpr double kFleetHeading = 26;     // the line saying how lanes are laid out
 constexpr double kFleetLanesTall = 840;  // lanes shrink to fit this, down to kMinFleetLaneHeight
 constexpr double kMaxFleetLaneHeight = 22;
-constexpr double kMinFleetLaneHeight = 4;
+// Each lane's label is legible down to this height, so that the picture grows
+// with the machines rather than leaving some unlabelled.
+constexpr double kMinFleetLaneHeight = 13;
 // Lanes thinner still past this many pixels: rsvg-convert draws nothing over 32767.
 constexpr double kMaxFleetLanesTall = 32000;
 constexpr double kFleetAxisBelow = 40;      // the bottom axis's labels
 constexpr double kFleetLabelLeft = 16;
-constexpr double kMinFleetLabelSpacing = 16;  // labels closer than this run into each other
+constexpr double kMinFleetLabelSpacing = 13;  // labels closer than this run into each other
 constexpr int kFleetLabelSteps[] = {1, 2, 5, 10, 20, 50, 100};  // label every k-th lane, k the first that fits
 constexpr double kLeaderWidth = 4;          // the mark tying a thin lane to its label
 constexpr double kDamageMarkWidth = 6;      // at the right of a damaged lane's label column
@@ -617,81 +642,156 @@ struct FleetGeometry {
     double X(int64_t t) const { return kFleetPlotLeft + kFleetPlotWidth * (t - first) / double(last - first); }
 };
 
-// One file's lane, the `index`-th: its label, its tooltip (host, file,
-// cycles by state, span, damage) and its bars, a merged path per state.
-void FleetLane(std::string* out, const ReplayFile& file, size_t index, const FleetGeometry& at)
+// One machine's lane: the cycles in range that its boot records name, from
+// every log that holds them.
+struct MachineLane {
+    std::string host;
+    std::vector<const ReplayFile*> files;
+    std::vector<Bar> bars;
+    bool damaged = false;
+    std::map<int64_t, size_t> starts;  // each bar's boot, and where the bar lies
+};
+
+// How much a state tells of a cycle's end, for the copies of one boot.
+int Knowledge(CycleState state)
 {
-    int64_t first, last;
-    const std::vector<Bar> bars = Bars(file, 0, &first, &last);
-    size_t counts[3] = {};
-    for (const ReplayCycle& cycle : file.cycles)
-        ++counts[static_cast<int>(cycle.state)];
-    const std::string damage = SkippedPartsText(file.skipped);
+    constexpr CycleState kOrder[] = {CycleState::kCut, CycleState::kRunning, CycleState::kDied, CycleState::kStopped};
+    return static_cast<int>(std::find(std::begin(kOrder), std::end(kOrder), state) - std::begin(kOrder));
+}
+
+// The machine a cycle of `file` ran on.
+const std::string& CycleHost(const ReplayFile& file, const ReplayCycle& cycle)
+{
+    return cycle.host.empty() ? file.host : cycle.host;
+}
+
+// The lanes of `files`, in the order their machines first come, and the
+// span their bars need; files without a cycle in range are counted in *bare.
+std::vector<MachineLane> MachineLanes(const std::vector<ReplayFile>& files, int64_t* first, int64_t* last,
+                                      size_t* bare)
+{
+    std::vector<MachineLane> lanes;
+    *first = INT64_MAX;
+    *last = INT64_MIN;
+    *bare = 0;
+    for (const ReplayFile& file : files) {
+        int64_t from, to;
+        bool drawn = false;
+        for (const Bar& bar : Bars(file, 0, &from, &to)) {
+            if (!CycleInRange(file, static_cast<size_t>(bar.cycle - file.cycles.data())))
+                continue;
+            const std::string& host = CycleHost(file, *bar.cycle);
+            auto lane = std::find_if(lanes.begin(), lanes.end(), [&](const MachineLane& l) { return l.host == host; });
+            if (lane == lanes.end())
+                lane = lanes.insert(lanes.end(), MachineLane{host, {}, {}, false, {}});
+            if (lane->files.empty() || lane->files.back() != &file)
+                lane->files.push_back(&file);
+            lane->damaged = lane->damaged || !SkippedPartsText(file.skipped).empty() || file.skipped.cut;
+            // A boot that several copies of the log hold is drawn once, as the copy that knows most of it.
+            const auto [kept, fresh] = lane->starts.emplace(bar.cycle->start, lane->bars.size());
+            if (fresh)
+                lane->bars.push_back(bar);
+            else if (Knowledge(bar.cycle->state) > Knowledge(lane->bars[kept->second].cycle->state))
+                lane->bars[kept->second] = bar;
+            *first = std::min(*first, bar.from);
+            *last = std::max(*last, bar.to);
+            drawn = true;
+        }
+        *bare += !drawn;
+    }
+    return lanes;
+}
+
+// One machine's lane, the `index`-th: its label, its tooltip (host, files,
+// cycles by state, span, damage) and its bars, a merged path per state,
+// cut where they leave the plot.
+void FleetLane(std::string* out, const MachineLane& lane, size_t index, const FleetGeometry& at)
+{
+    size_t counts[4] = {};
+    int64_t first = INT64_MAX, last = INT64_MIN;
+    for (const Bar& bar : lane.bars) {
+        ++counts[static_cast<int>(bar.cycle->state)];
+        first = std::min(first, bar.from);
+        last = std::max(last, bar.to);
+    }
     const double y = at.top + index * at.laneHeight;
     const double middle = y + at.laneHeight / 2;
     const double barHeight = at.laneHeight - std::max(1.0, at.laneHeight / 4);
+    const std::string files = lane.files.size() == 1 ? lane.files[0]->path
+                                                     : std::to_string(lane.files.size()) + " logs";
 
-    *out += damage.empty() ? "<g class=\"lane\"><title>" : "<g class=\"lane damaged\"><title>";
-    AppendXmlText(out, file.host.empty() ? file.path : file.host + "  " + file.path);
-    Append(out, "\n%zu cycles: %zu stopped, %zu died, %zu running", file.cycles.size(),
+    *out += lane.damaged ? "<g class=\"lane damaged\"><title>" : "<g class=\"lane\"><title>";
+    AppendXmlText(out, lane.host.empty() ? files : lane.host + "  " + files);
+    Append(out, "\n%zu cycles: %zu stopped, %zu died, %zu running", lane.bars.size(),
            counts[static_cast<int>(CycleState::kStopped)], counts[static_cast<int>(CycleState::kDied)],
            counts[static_cast<int>(CycleState::kRunning)]);
-    if (!bars.empty())
-        Append(out, "\n%s to %s", DateText(first, "%Y-%m-%d %H:%M").c_str(), DateText(last, "%Y-%m-%d %H:%M").c_str());
-    if (!damage.empty())
-        AppendXmlText(out, "\n" + damage);
+    if (counts[static_cast<int>(CycleState::kCut)])
+        Append(out, ", %zu cut", counts[static_cast<int>(CycleState::kCut)]);
+    Append(out, "\n%s to %s", DateText(first, "%Y-%m-%d %H:%M").c_str(), DateText(last, "%Y-%m-%d %H:%M").c_str());
+    for (const ReplayFile* file : lane.files) {
+        const std::string trouble = SkippedPartsText(file->skipped) +
+                                    (file->skipped.cut ? (file->skipped.records ? "; " : "") + CutShortText(file->skipped) : "");
+        if (lane.files.size() > 1 || !trouble.empty())
+            AppendXmlText(out, "\n" + file->path + (trouble.empty() ? "" : ": " + trouble));
+    }
     *out += "</title>";
     // Every other lane shaded, so that thin ones can be followed across;
     // under the labels only when each lane has its own, or it would cover
     // the previous lane's label where that runs over.
     const double shadeLeft = at.labelEvery == 1 ? kFleetLabelLeft - 4 : kFleetPlotLeft;
-    if (!damage.empty() || index % 2 == 0)
+    if (lane.damaged || index % 2 == 0)
         Append(out, "<rect x=\"%.1f\" y=\"%.2f\" width=\"%.1f\" height=\"%.2f\" fill=\"%s\"/>", shadeLeft, y,
-               kPlotRight - shadeLeft, at.laneHeight, damage.empty() ? kLaneColour : kDamagedLaneColour);
-    if (!damage.empty())
+               kPlotRight - shadeLeft, at.laneHeight, lane.damaged ? kDamagedLaneColour : kLaneColour);
+    if (lane.damaged)
         Append(out, "<rect x=\"%.1f\" y=\"%.2f\" width=\"%.1f\" height=\"%.2f\" fill=\"%s\"/>",
                kFleetPlotLeft - kDamageMarkWidth - 4, y, kDamageMarkWidth, at.laneHeight, kDamageColour);
     if (index % at.labelEvery == 0) {
-        const double size = std::min(11.0, at.laneHeight * at.labelEvery * 0.7);
+        const double size = std::min(11.0, at.laneHeight * at.labelEvery * 0.75);
         const double charWidth = kCharWidth * size / 11;
         const double room = kFleetPlotLeft - kFleetLabelLeft - kDamageMarkWidth - 10;
-        Append(out, "<text x=\"%.1f\" y=\"%.2f\" font-size=\"%.0f\" fill=\"%s\">", kFleetLabelLeft,
+        Append(out, "<text x=\"%.1f\" y=\"%.2f\" font-size=\"%.1f\" fill=\"%s\">", kFleetLabelLeft,
                middle + size * 0.36, size, kInkColour);
         double used = 0;
-        if (!file.host.empty()) {
+        if (!lane.host.empty()) {
             *out += "<tspan font-weight=\"bold\">";
-            AppendXmlText(out, file.host);
+            AppendXmlText(out, lane.host);
             *out += "</tspan> ";
-            used = (file.host.size() + 1) * charWidth * 1.1;
+            used = (lane.host.size() + 1) * charWidth * 1.1;
         }
         const double left = std::max(0.0, room - used) / charWidth;
-        AppendXmlText(out, ShortenedPath(file.path, static_cast<size_t>(left)));
+        AppendXmlText(out, ShortenedPath(files, static_cast<size_t>(left)));
         *out += "</text>";
         if (at.labelEvery > 1)
             Append(out, "<rect x=\"%.1f\" y=\"%.2f\" width=\"%.1f\" height=\"%.2f\" fill=\"%s\"/>",
                    kFleetPlotLeft - kLeaderWidth, y, kLeaderWidth, at.laneHeight, kQuietInkColour);
     }
 
-    std::vector<std::pair<int, int>> runs[3], diedMarks;
+    std::vector<std::pair<int, int>> runs[4], diedMarks;
     std::vector<double> openStarts;
-    for (const Bar& bar : bars) {
-        const int x0 = static_cast<int>(std::floor(at.X(bar.from)));
+    const auto pixel = [&](int64_t t) { return std::clamp(at.X(t), kFleetPlotLeft, kPlotRight); };
+    for (const Bar& bar : lane.bars) {
+        if (bar.to < at.first || bar.from > at.last)
+            continue;
+        const int x0 = static_cast<int>(std::floor(pixel(bar.from)));
         if (bar.cycle->state == CycleState::kRunning) {
-            openStarts.push_back(at.X(bar.from));
+            if (bar.from >= at.first)
+                openStarts.push_back(pixel(bar.from));
             continue;
         }
-        const int x1 = std::max(static_cast<int>(std::ceil(at.X(bar.to))), x0 + 1);
+        const int x1 = std::max(static_cast<int>(std::ceil(pixel(bar.to))), x0 + 1);
         runs[static_cast<int>(bar.cycle->state)].emplace_back(x0, x1);
-        if (bar.cycle->state == CycleState::kDied)
+        if (bar.cycle->state == CycleState::kDied && bar.from >= at.first)
             diedMarks.emplace_back(x0, x0 + kDiedMarkWidth);
     }
     // The died cycles' light bodies lie under the stopped ones; their marks
     // go over everything, across the whole lane, so that a short one shows.
+    // A cut cycle that another copy of the log holds whole lies under what that copy knows.
+    RunsPath(out, &runs[static_cast<int>(CycleState::kCut)], middle, barHeight, kCutColour, "cut");
     RunsPath(out, &runs[static_cast<int>(CycleState::kDied)], middle, barHeight, kDiedBodyColour, "died");
     RunsPath(out, &runs[static_cast<int>(CycleState::kStopped)], middle, barHeight, kStoppedColour, "stopped");
     for (double x : openStarts)
         Append(out, "<rect class=\"running\" x=\"%.1f\" y=\"%.2f\" width=\"%.1f\" height=\"%.2f\" fill=\"url(#open)\"/>",
-               x, middle - barHeight / 2, kOpenWidth, barHeight);
+               x, middle - barHeight / 2, std::min(kOpenWidth, kPlotRight - x), barHeight);
     RunsPath(out, &diedMarks, middle, at.laneHeight, kDiedColour, "died-mark");
     *out += "</g>\n";
 }
@@ -721,8 +821,8 @@ void FleetAxis(std::string* out, const FleetGeometry& at, double bottom)
     *out += "\n";
 }
 
-// The picture of several files, written to `out` a lane at a time, so that
-// what it holds is one lane's text however many files there are.
+// The picture of several files: a lane per machine, written to `out` a lane
+// at a time. The axis spans the range asked for, else the cycles drawn.
 void WriteFleetSvg(FILE* out, const std::vector<ReplayFile>& files)
 {
     // Files shifted alike are drawn on their common clock; otherwise their
@@ -731,31 +831,30 @@ void WriteFleetSvg(FILE* out, const std::vector<ReplayFile>& files)
     const bool oneClock = std::all_of(files.begin(), files.end(),
                                       [&](const ReplayFile& file) { return file.textOffset == shift; });
     pictureShift = oneClock ? shift : 0;
-    FleetGeometry at{INT64_MAX, INT64_MIN, 0, 0, 1};
-    bool damage = false, cycles = false;
-    for (const ReplayFile& file : files) {
-        damage = damage || !SkippedPartsText(file.skipped).empty();
-        if (file.cycles.empty())
-            continue;
-        cycles = true;
-        int64_t first, last;
-        Bars(file, 0, &first, &last);
-        at.first = std::min(at.first, first);
-        at.last = std::max(at.last, last);
-    }
-    if (at.first > at.last)
-        at.first = at.last = 0;
+    FleetGeometry at{0, 0, 0, 0, 1};
+    size_t bare = 0;
+    const std::vector<MachineLane> lanes = MachineLanes(files, &at.first, &at.last, &bare);
+    const bool damage = std::any_of(lanes.begin(), lanes.end(), [](const MachineLane& lane) { return lane.damaged; });
+    if (lanes.empty())
+        at.first = at.last = PictureTime(timeRange.since ? timeRange.sinceTime : 0);
     // Room at the right for the newest running cycle's fading bar.
     at.last += std::max<int64_t>(kHour, (at.last - at.first) * kOpenWidth / (kFleetPlotWidth - kOpenWidth));
-    at.laneHeight = std::min(std::clamp(kFleetLanesTall / files.size(), kMinFleetLaneHeight, kMaxFleetLaneHeight),
-                             kMaxFleetLanesTall / files.size());
+    if (timeRange.since)
+        at.first = PictureTime(timeRange.sinceTime);
+    if (timeRange.until)
+        at.last = PictureTime(timeRange.untilTime);
+    if (at.last <= at.first)
+        at.last = at.first + kHour;
+    const size_t count = std::max<size_t>(lanes.size(), 1);
+    at.laneHeight = std::min(std::clamp(kFleetLanesTall / count, kMinFleetLaneHeight, kMaxFleetLaneHeight),
+                             kMaxFleetLanesTall / count);
     for (int every : kFleetLabelSteps) {
         at.labelEvery = every;
         if (every * at.laneHeight >= kMinFleetLabelSpacing)
             break;
     }
     at.top = kLegendHeight + kFleetHeading + kAxisHeight;
-    const double bottom = at.top + files.size() * at.laneHeight;
+    const double bottom = at.top + lanes.size() * at.laneHeight;
     const double height = std::ceil(bottom + kFleetAxisBelow);
 
     std::string text;
@@ -763,16 +862,18 @@ void WriteFleetSvg(FILE* out, const std::vector<ReplayFile>& files)
     Legend(&text, files, oneClock ? ClockText(shift) : "in UTC, since their texts are at different offsets", damage);
     Append(&text, "<text x=\"16\" y=\"%.1f\" font-size=\"12\" fill=\"%s\">", kLegendHeight + 12, kQuietInkColour);
     const std::string every = at.labelEvery > 1 ? " (a label every " + std::to_string(at.labelEvery) + " lanes)" : "";
-    const std::string span = cycles ? "; " + DateText(at.first, "%Y-%m-%d") + " to " + DateText(at.last, "%Y-%m-%d")
-                                    : "; no cycles";
-    Append(&text, "A lane per file, in the order given, labelled with its machine and file%s%s. A lane's tooltip "
-                  "tells its cycles.</text>\n",
-           every.c_str(), span.c_str());
+    const std::string span = "; " + DateText(at.first, "%Y-%m-%d") + " to " + DateText(at.last, "%Y-%m-%d");
+    const std::string without = bare ? "; " + std::to_string(bare) + (bare == 1 ? " log" : " logs") +
+                                           " without a cycle in range, not drawn"
+                                     : "";
+    Append(&text, "%zu machines, a lane each, in the order given, labelled with its machine and logs%s%s%s. A lane's "
+                  "tooltip tells its cycles.</text>\n",
+           lanes.size(), every.c_str(), span.c_str(), without.c_str());
     FleetAxis(&text, at, bottom);
     std::fwrite(text.data(), 1, text.size(), out);
-    for (size_t i = 0; i < files.size(); ++i) {
+    for (size_t i = 0; i < lanes.size(); ++i) {
         text.clear();
-        FleetLane(&text, files[i], i, at);
+        FleetLane(&text, lanes[i], i, at);
         std::fwrite(text.data(), 1, text.size(), out);
     }
     std::fputs("</svg>\n", out);

@@ -82,6 +82,11 @@ std::string Serialize(const InputResult& result)
     PutNumber(&out, static_cast<uint64_t>(file.textOffset));
     for (uint32_t count : {file.skipped.chunks, file.skipped.records, file.skipped.recovered})
         PutNumber(&out, count);
+    for (uint64_t value : {uint64_t{file.skipped.cut}, uint64_t{file.skipped.newestMissing},
+                           uint64_t{file.skipped.chunksCounted}, uint64_t{file.skipped.chunksMissing},
+                           file.skipped.recordsMissing, uint64_t{file.systemLog}, uint64_t{file.anyRecord},
+                           static_cast<uint64_t>(file.logEnd)})
+        PutNumber(&out, value);
     PutNumber(&out, file.cycles.size());
     for (const ReplayCycle& cycle : file.cycles) {
         for (const std::string& text : cycle.row)
@@ -89,6 +94,8 @@ std::string Serialize(const InputResult& result)
         PutNumber(&out, static_cast<uint64_t>(cycle.start));
         PutNumber(&out, static_cast<uint64_t>(cycle.stop));
         PutNumber(&out, static_cast<uint64_t>(cycle.state));
+        PutText(&out, cycle.host);
+        PutNumber(&out, static_cast<uint64_t>(cycle.diedAfter));
     }
     PutText(&out, powerWanted ? PowerBytes(file.power) : "");
     return out;
@@ -105,6 +112,14 @@ bool Deserialize(const std::string& bytes, InputResult* result)
     file.textOffset = static_cast<int64_t>(in.Number());
     for (uint32_t* count : {&file.skipped.chunks, &file.skipped.records, &file.skipped.recovered})
         *count = static_cast<uint32_t>(in.Number());
+    file.skipped.cut = in.Number() != 0;
+    file.skipped.newestMissing = in.Number() != 0;
+    file.skipped.chunksCounted = static_cast<uint32_t>(in.Number());
+    file.skipped.chunksMissing = static_cast<uint32_t>(in.Number());
+    file.skipped.recordsMissing = in.Number();
+    file.systemLog = in.Number() != 0;
+    file.anyRecord = in.Number() != 0;
+    file.logEnd = static_cast<int64_t>(in.Number());
     const uint64_t cycles = in.Number();
     for (uint64_t i = 0; in.sound && i < cycles; ++i) {
         ReplayCycle cycle;
@@ -113,6 +128,8 @@ bool Deserialize(const std::string& bytes, InputResult* result)
         cycle.start = static_cast<int64_t>(in.Number());
         cycle.stop = static_cast<int64_t>(in.Number());
         cycle.state = static_cast<CycleState>(in.Number());
+        cycle.host = in.Text();
+        cycle.diedAfter = static_cast<int64_t>(in.Number());
         file.cycles.push_back(std::move(cycle));
     }
     const std::string power = in.Text();

@@ -297,8 +297,8 @@ DWORD WINAPI WatchShowing(void*)
     }
 }
 
-// Describes a message box the way its caller asked for it: MB_OK with the
-// error icon is style 0x10.
+// Describes a message box the way its caller asked for it, on one line:
+// MB_OK with the error icon is style 0x10.
 std::string DescribeMessageBox(HWND box)
 {
     char caption[256] = "", text[1024] = "";
@@ -318,6 +318,9 @@ std::string DescribeMessageBox(HWND box)
     const bool errorIcon =
         icon && reinterpret_cast<HICON>(SendMessageA(icon, STM_GETICON, 0, 0)) == LoadIconA(nullptr, IDI_HAND);
     const bool okOnly = buttons.size() == 1 && buttons[0] == IDOK;
+    // A text of several lines is reported on one.
+    for (char* c = text; *c; ++c)
+        *c = *c == '\r' || *c == '\n' ? ' ' : *c;
     char style[16];
     std::snprintf(style, sizeof style, "0x%x", static_cast<unsigned>((okOnly ? MB_OK : 0xF) | (errorIcon ? MB_ICONERROR : 0)));
     return std::string("caption \"") + caption + "\" text \"" + text + "\" style " + style;
@@ -381,6 +384,25 @@ void ReachParentConsole()
         std::freopen("CONOUT$", "w", stderr);
 }
 
+// Tells the user, before the window lists the cycles, what the file lacks:
+// damage read round, or a copy cut short, whose newest cycle the list then
+// calls running without knowing it. Nothing for a sound file.
+void WarnOfMissingParts(const char* path, const SkippedParts& skipped)
+{
+    const std::string damage = SkippedPartsText(skipped), cut = CutShortText(skipped);
+    if (damage.empty() && cut.empty())
+        return;
+    std::string text = std::string(path) + "\n\n";
+    for (const std::string* line : {&damage, &cut})
+        text += line->empty() ? "" : "The log is " + *line + ".\n";
+    if (skipped.newestMissing)
+        text += "\nHow its newest cycle ended is in the missing part: the list shows it as running, but it may have "
+                "stopped or died.";
+    else
+        text += "\nThe list shows the cycles its sound records hold.";
+    MessageBoxA(nullptr, text.c_str(), "Tallyvane", MB_OK | MB_ICONWARNING);
+}
+
 // Says what is wrong with the command line and how it is used, and ends with 2.
 [[noreturn]] void Usage(const char* problem)
 {
@@ -418,9 +440,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         std::fprintf(stderr, "tallyvane-replay: %s: %s\n", __argv[1], error.c_str());
         ExitProcess(2);
     }
-    const std::string damage = SkippedPartsText(skipped);
-    if (!damage.empty())
-        std::fprintf(stderr, "tallyvane-replay: %s: %s\n", __argv[1], damage.c_str());
+    for (const std::string& line : {SkippedPartsText(skipped), CutShortText(skipped)}) {
+        if (!line.empty())
+            std::fprintf(stderr, "tallyvane-replay: %s: %s\n", __argv[1], line.c_str());
+    }
     for (int i = 2; i < __argc; ++i) {
         const std::string option = __argv[i];
         const char* value = i + 1 < __argc ? __argv[i + 1] : nullptr;
@@ -449,10 +472,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     }
     LoadEventLogScript(std::move(script));
     programThread = GetCurrentThreadId();
-    if (options.dump) {
+    if (options.dump)
         CreateThread(nullptr, 0, &AnswerMessageBoxes, nullptr, 0, nullptr);
+    WarnOfMissingParts(__argv[1], skipped);
+    if (options.dump)
         SetTimer(nullptr, 0, 20, &DriveWindow);
-    }
     if (options.timings)
         CreateThread(nullptr, 0, &WatchShowing, nullptr, 0, nullptr);
     RunProgram();

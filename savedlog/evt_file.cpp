@@ -22,6 +22,15 @@ constexpr uint32_t kMinRecordSize = 0x38;  // the fixed part of a record
 constexpr uint32_t kEofSize = 0x28;
 constexpr uint32_t kEofMarks[4] = {0x11111111, 0x22222222, 0x33333333, 0x44444444};
 constexpr uint32_t kFlagDirty = 1;
+constexpr uint32_t kFlagWrapped = 2;
+// Header fields: where the oldest record and the end-of-log record lie, the
+// next record's number and the oldest's, the file's size, the flags.
+constexpr uint32_t kStartOffsetAt = 16;
+constexpr uint32_t kEndOffsetAt = 20;
+constexpr uint32_t kNextNumberAt = 24;
+constexpr uint32_t kOldestNumberAt = 28;
+constexpr uint32_t kMaxSizeAt = 32;
+constexpr uint32_t kFlagsAt = 36;
 constexpr size_t kReadAhead = 4096;  // how far ahead of the walk bytes are asked for ...
 constexpr size_t kReadAheadLines = 4;  // ... in this many 64-byte lines per record
 
@@ -227,11 +236,11 @@ struct Extent {
 Extent FindExtent(const Ring& ring, const uint8_t* header)
 {
     const auto inRing = [&](uint32_t offset) { return offset >= kHeaderSize && offset < ring.size; };
-    const uint32_t headerBegin = GetU32(header + 16), headerEnd = GetU32(header + 20);
+    const uint32_t headerBegin = GetU32(header + kStartOffsetAt), headerEnd = GetU32(header + kEndOffsetAt);
     uint32_t eof[10];
     uint32_t end = headerEnd;
     // A clean header says where the record is; a dirty one only hints.
-    const bool clean = !(GetU32(header + 36) & kFlagDirty);
+    const bool clean = !(GetU32(header + kFlagsAt) & kFlagDirty);
     const bool whereSaid = clean && inRing(end) && ReadEofRecord(ring, end, eof);
     if ((whereSaid || FindEofRecord(ring, end, &end, eof)) && eof[6] == end && inRing(eof[5])) {
         const uint32_t begin = eof[5];
@@ -239,6 +248,28 @@ Extent FindExtent(const Ring& ring, const uint8_t* header)
         return {begin, length, true, eof[8], eof[7]};
     }
     return {inRing(headerBegin) ? headerBegin : kHeaderSize, ring.size - kHeaderSize, false, 0, 0};
+}
+
+// Whether the file is shorter than the log its header describes: smaller than
+// the size the header gives, with the oldest record or the end-of-log record
+// placed past its end, or its ring wrapped (a wrapped log fills that size).
+// Then what is missing: the records numbered from the oldest to the next
+// that were neither read (`read`, the newest numbered `newest`) nor counted lost.
+void MeasureCut(const uint8_t* header, uint32_t size, const Extent& extent, size_t read, uint32_t newest,
+                SkippedParts* damage)
+{
+    const uint32_t maxSize = GetU32(header + kMaxSizeAt);
+    const bool beyond = GetU32(header + kStartOffsetAt) >= size || GetU32(header + kEndOffsetAt) + uint64_t{kEofSize} > size ||
+                        (GetU32(header + kFlagsAt) & kFlagWrapped);
+    if (size >= maxSize || !beyond)
+        return;
+    damage->cut = true;
+    const uint32_t next = extent.known ? extent.nextNumber : GetU32(header + kNextNumberAt);
+    const uint32_t oldest = extent.known ? extent.oldestNumber : GetU32(header + kOldestNumberAt);
+    damage->newestMissing = read > 0 && next > newest + 1;
+    const uint64_t numbered = next > oldest ? next - oldest : 0;
+    const uint64_t known = read + damage->records;
+    damage->recordsMissing = numbered > known ? numbered - known : 0;
 }
 
 }  // namespace
@@ -301,6 +332,7 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
     // The facts' records, as indices into spans; none while -1.
     ptrdiff_t bootAt = -1, uptimeAt = -1;
     bool systemRecords = false;
+    std::vector<BootHost> bootHosts;
     const auto recordAt = [&](uint32_t offset) {
         return offset < ring.size ? data + offset : wrapped.data() + (offset - ring.size);
     };
@@ -360,6 +392,8 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
         const uint16_t eventId = GetU16(data + pos + kEventIdAt);
         if ((eventId | kUptimeEventId) == kUptimeEventId) {
             bootAt = eventId == kBootEventId ? static_cast<ptrdiff_t>(spans.size() - 1) : bootAt;
+            if (eventId == kBootEventId)
+                bootHosts.push_back({number, RecordString(recordAt(offset), length, kSourceNameAt, 1)});
             uptimeAt = eventId == kUptimeEventId ? static_cast<ptrdiff_t>(spans.size() - 1) : uptimeAt;
         }
         if (!systemRecords)
@@ -380,6 +414,8 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
         for (const RecordSpan& span : spans)
             NoteEvtPowerEvent(recordAt(span.offset), span.size, facts->power);
     }
+    facts->bootHosts = std::move(bootHosts);
+    MeasureCut(data, ring.size, extent, spans.size(), newest, &damage);
     std::reverse(spans.begin(), spans.end());
     stream->bytes.swap(wrapped);
     stream->newestFirst.swap(spans);

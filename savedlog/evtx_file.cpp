@@ -26,6 +26,8 @@ constexpr uint32_t kFileHeaderBlock = kEvtxHeaderBlock;  // also where the first
 constexpr uint32_t kFileHeaderFields = 0x80;   // the part of the header block that says anything
 constexpr uint32_t kMinorVersionAt = 0x24;
 constexpr uint32_t kMajorVersionAt = 0x26;
+constexpr uint32_t kNextRecordIdAt = 0x18;
+constexpr uint32_t kChunkCountAt = 0x2A;
 constexpr uint16_t kMajorVersion = 3;
 constexpr uint32_t kChunkSize = kEvtxChunkSize;
 constexpr uint32_t kChunkHeaderSize = kEvtxFirstRecordAt;
@@ -350,8 +352,10 @@ void ReadChunk(const uint8_t* base, uint32_t available, std::vector<uint8_t>* ou
         AppendRecord(out, id, GetU64(base + at + kRecordWrittenAt), fields);
         const uint64_t eventId = fields.found[kEventId] ? fields.values[kEventId] & 0xFFFF : 0;
         KeepNewer(&newestTaken, id, at, size);
-        if (eventId == kBootEventId)
+        if (eventId == kBootEventId) {
             KeepNewer(&bootTaken, id, at, size);
+            facts->facts->bootHosts.push_back({static_cast<uint32_t>(id), TakenText(chunk, {id, at, size}, kComputer)});
+        }
         if (eventId == kUptimeEventId)
             KeepNewer(&uptimeTaken, id, at, size);
         if (facts->facts->power && MayBePowerEvent(static_cast<uint16_t>(eventId)))
@@ -415,6 +419,30 @@ void OrderNewestFirst(OutRecord* records, size_t count, bool ordered)
     }
 }
 
+// Whether the file holds fewer whole chunk slots than its header counts, and
+// what is then missing: the records numbered between the oldest read and the
+// header's next that were neither read nor counted lost; at least the share
+// of the records read that the chunks wholly absent held.
+void MeasureCut(const EvtxWalk& walk, const OutRecord* records, size_t count, SkippedParts* skipped)
+{
+    skipped->chunksCounted = walk.chunksCounted;
+    if (walk.wholeSlots >= walk.chunksCounted)
+        return;
+    skipped->cut = true;
+    skipped->chunksMissing = walk.chunksCounted - walk.wholeSlots;
+    uint64_t oldest = UINT64_MAX;
+    for (size_t i = 0; i < count; ++i)
+        oldest = std::min(oldest, SortId(records[i]));
+    const uint64_t newest = walk.factsWalk.newestId;
+    skipped->newestMissing = count > 0 && walk.nextId > newest + 1;
+    // With no record read, the header's numbering is all there is to go by.
+    const uint64_t numbered = count == 0 ? (walk.nextId > 1 ? walk.nextId - 1 : 0) : walk.nextId > oldest ? walk.nextId - oldest : 0;
+    const uint64_t known = count + skipped->records;
+    const uint32_t absent = skipped->chunksMissing - (walk.partialSlot ? 1 : 0);
+    const uint64_t share = walk.wholeSlots ? count * absent / walk.wholeSlots : 0;
+    skipped->recordsMissing = std::max(numbered > known ? numbered - known : 0, share);
+}
+
 }  // namespace
 
 size_t GuessedEvtxRecords(uint64_t fileSize)
@@ -444,6 +472,8 @@ bool BeginEvtxWalk(const uint8_t* header, size_t size, uint64_t fileSize, size_t
     *walk->factsWalk.facts = LogFacts{};
     walk->factsWalk.facts->power = power;
     walk->records = RecordBlock(expectedRecords * kOutSize);
+    walk->chunksCounted = GetU16(header + kChunkCountAt);
+    walk->nextId = GetU64(header + kNextRecordIdAt);
     return true;
 }
 
@@ -452,6 +482,10 @@ bool BeginEvtxWalk(const uint8_t* header, size_t size, uint64_t fileSize, size_t
 void WalkEvtxChunk(EvtxWalk* walk, const uint8_t* chunk, uint32_t available)
 {
     MakeRoom(&walk->records, ExpectedRecords(chunk, available) * kOutSize);
+    if (available < kChunkSize)
+        walk->partialSlot = true;  // only the last slot can be
+    else
+        ++walk->wholeSlots;
     ReadChunk(chunk, available, &walk->records, &walk->skipped, &walk->previousId, &walk->ordered,
               &walk->factsWalk);
 }
@@ -462,6 +496,7 @@ void EndEvtxWalk(EvtxWalk* walk, RecordStream* stream, SkippedParts* skipped)
 {
     std::vector<uint8_t>& bytes = walk->records;
     const size_t count = bytes.size() / kOutSize;
+    MeasureCut(*walk, reinterpret_cast<const OutRecord*>(bytes.data()), count, &walk->skipped);
     OrderNewestFirst(reinterpret_cast<OutRecord*>(bytes.data()), count, walk->ordered);
     std::vector<RecordSpan> spans(count);
     for (size_t i = 0; i < count; ++i)

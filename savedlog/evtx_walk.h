@@ -34,6 +34,11 @@ struct EvtxWalk {
     bool ordered = true;
     FactsWalk factsWalk;     // its facts point at the caller's, or at unwantedFacts
     LogFacts unwantedFacts;
+    // What the file header counts, against which a file cut short is measured.
+    uint32_t chunksCounted = 0;
+    uint64_t nextId = 0;
+    uint32_t wholeSlots = 0;
+    bool partialSlot = false;  // the file ends inside a slot
 };
 
 // Checks the file header, `size` bytes at `header`: the whole header block, or

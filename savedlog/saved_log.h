@@ -21,15 +21,28 @@ struct SkippedParts {
     uint32_t chunks = 0;
     uint32_t records = 0;
     uint32_t recovered = 0;
+    // A copy cut short (head -c, an image's unfinished extent): what the file's
+    // header counts that the file does not hold. A live copy's header lags
+    // behind its records and never makes a file look cut.
+    bool cut = false;
+    bool newestMissing = false;  // records newer than the newest read are gone
+    uint32_t chunksCounted = 0;  // .evtx: the chunks the header counts,
+    uint32_t chunksMissing = 0;  // and those of them the file lacks
+    uint64_t recordsMissing = 0; // about, beyond the records counted lost
 };
 
 // What a log says of where it comes from, beyond the records the scan reads.
 // Texts are UTF-8.
+struct BootHost {
+    uint32_t number;  // the boot record's number (its identifier's low half)
+    std::string host;
+};
 struct LogFacts {
     std::string host;            // the Computer of the newest boot record; of the newest record without one
     std::string zoneText;        // the last data item of the newest event 6013 ("480 Pacific Standard Time"); "" without one
     bool systemRecords = false;  // some record is of the System log: its channel (.evtx), the EventLog source (.evt)
     std::string holds;           // without such records, what the newest record is of: its channel, or its source
+    std::vector<BootHost> bootHosts;  // the Computer of every boot record read
     // Where the readers append the log's power records (power/power_events.h);
     // null, as it is unless a caller asks, for none. Kept when the rest is filled.
     std::vector<PowerEvent>* power = nullptr;
@@ -82,3 +95,6 @@ bool LoadSavedLogCopied(const char* path, RecordStream* stream, SkippedParts* sk
 // "damaged: 2 chunk headers unsound, 17 records lost, 114 records recovered",
 // naming only the counts that are not 0; "" for a sound file.
 std::string SkippedPartsText(const SkippedParts& skipped);
+// "cut short: 12 of 27 chunks missing, about 2251 records", or of a .evt log
+// "cut short: about 3021 records missing"; "" for a file not cut.
+std::string CutShortText(const SkippedParts& skipped);

@@ -108,6 +108,23 @@ std::string SkippedPartsText(const SkippedParts& skipped)
     return text;
 }
 
+// Counts missing are the header's, so a chunk partly read counts as missing;
+// records counted lost to damage are not counted again.
+std::string CutShortText(const SkippedParts& skipped)
+{
+    if (!skipped.cut)
+        return "";
+    std::string text = "cut short: ";
+    if (skipped.chunksMissing)
+        text += std::to_string(skipped.chunksMissing) + " of " + std::to_string(skipped.chunksCounted) + " chunks missing";
+    if (skipped.recordsMissing)
+        text += std::string(skipped.chunksMissing ? ", " : "") + "about " + std::to_string(skipped.recordsMissing) +
+                (skipped.recordsMissing == 1 ? " record" : " records") + (skipped.chunksMissing ? "" : " missing");
+    else if (!skipped.chunksMissing)
+        text += "its newest records missing";
+    return text;
+}
+
 #ifndef _WIN32
 namespace {
 

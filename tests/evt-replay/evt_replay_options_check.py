@@ -16,6 +16,7 @@ import csv
 import datetime
 import io
 import json
+import math
 import os
 import pty
 import select
@@ -35,7 +36,10 @@ from evt_replay_check import BOOT  # noqa: E402
 
 ISO_TIME = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(Z|[+-]\d\d:\d\d(:\d\d)?)\Z")
 TRY_HELP = "Try 'evt-replay --help' for more information."
-CSV_HEADER = ["file", "index", "start", "stop", "elapsed_seconds", "state", "host", "zone_stated", "zone_used", "zone_bias"]
+CSV_HEADER = ["file", "index", "start", "stop", "elapsed_seconds", "state", "host", "zone_stated", "zone_used", "zone_bias",
+              "log_end", "died_after", "damaged", "cut", "system_log"]
+STATES = ("stopped", "died", "running", "cut")
+KNOWLEDGE = {"cut": 0, "running": 1, "died": 2, "stopped": 3}  # which copy of a boot a lane draws
 EVENT_NS = "{http://schemas.microsoft.com/win/2004/08/events/event}"
 ZONE_EVENT = 6013
 # The sample's newest event 6013 states UTC, by a name CLDR does not know, and
@@ -114,19 +118,25 @@ def log_facts(path):
     evtx = path.endswith(".evtx")
     text = subprocess.run(["evtxexport" if evtx else "evtexport", path],
                           capture_output=True, text=True, check=True).stdout
-    newest = {}  # {event ID: (number, its block)}
+    newest, boots = {}, {}  # {event ID: (number, its block)}, {boot record's number: its computer}
     for block in text.split("\n\n"):
         number = re.search(r"Event number\s*: (\d+)", block)
         ident = re.search(r"Event identifier\s*: 0x([0-9a-f]+)", block)
+        if number and ident and int(ident.group(1), 16) & 0xFFFF == BOOT & 0xFFFF:
+            boots[int(number.group(1))] = re.search(r"Computer name\s*: (.*)", block).group(1)
         if number and ident:
             newest[int(ident.group(1), 16) & 0xFFFF] = max(newest.get(int(ident.group(1), 16) & 0xFFFF, (0, "")),
                                                           (int(number.group(1)), block))
     host = re.search(r"Computer name\s*: (.*)", newest[BOOT & 0xFFFF][1]).group(1)
+    BOOT_HOSTS[path] = [boots[n] for n in sorted(boots, reverse=True)]
     if not evtx or ZONE_EVENT not in newest:
         return host, ""
     with require.module("Evtx.Evtx", "python3-evtx").Evtx(path) as log:
         event = ElementTree.fromstring(log.get_record(newest[ZONE_EVENT][0]).xml())
     return host, re.findall(r"<string>(.*?)</string>", event.findtext(EVENT_NS + "EventData/" + EVENT_NS + "Data"))[-1]
+
+
+BOOT_HOSTS = {}  # {path: the computer of each boot record, newest first}
 
 
 def text_cycles(text):
@@ -201,10 +211,21 @@ def write_many_cycles(path, count=MANY_CYCLES):
         out.write(evt_writer.evt(records, 0x30 + sum(map(len, records)) + 0x28 + 0x100))
 
 
-def tick_time(label):
-    """The instant of a date tick's label (2015, 2015-07 or 2015-07-13) on the texts' clock."""
+def tick_time(label, offset=None):
+    """The instant of a date tick's label (2015, 2015-07 or 2015-07-13) on the texts' clock, or at `offset`."""
     date = datetime.datetime.strptime((label + "-01-01")[:10], "%Y-%m-%d")
-    return instant(date.strftime("%Y/%m/%d"), "00:00:00", time.localtime().tm_gmtoff)
+    return instant(date.strftime("%Y/%m/%d"), "00:00:00", time.localtime().tm_gmtoff if offset is None else offset)
+
+
+def pixel_union(intervals):
+    """The pixels [a, b) that `intervals` cover together."""
+    total, reach = 0, None
+    for a, b in sorted(intervals):
+        if reach is None or a > reach:
+            total, reach = total + b - a, b
+        elif b > reach:
+            total, reach = total + b - reach, b
+    return total
 
 
 def damage_counts(stderr, path):
@@ -266,12 +287,15 @@ class Check:
             os.symlink(sample, os.path.join(self.walks["links"], os.path.basename(sample)))
         os.symlink(".", os.path.join(self.walks["links"], "up"))
         self.facts = {p: log_facts(p) for p in samples + [self.pacific, self.many, self.damaged]}
-        self.plain = {p: run(replay, [p]) for p in samples + [self.damaged, self.many, self.sixty, self.empty]}
+        self.plain = {p: run(replay, [p]) for p in samples + [self.damaged, self.many, self.sixty, self.empty, self.security]}
         for source, link in zip(samples, (os.path.join(self.walks["links"], os.path.basename(s)) for s in samples)):
             self.plain[link], self.facts[link] = self.plain[source], self.facts[source]
         fifo_copy = os.path.join(self.walks["with-fifo"], "a.evtx")
         self.plain[fifo_copy], self.facts[fifo_copy] = self.plain[samples[1]], self.facts[samples[1]]
         self.cycles = {p: text_cycles(out.stdout)[1] for p, out in self.plain.items()}
+        # Cut short, both copies lack how their newest cycle ended.
+        for p in (self.damaged, self.pacific):
+            self.cycles.setdefault(p, text_cycles(run(replay, [p]).stdout)[1])[0]["state"] = "cut"
         self.svg = os.path.join(work, "timeline.svg")
         # A log the timeline must never be written over.
         self.copy = os.path.join(work, "copy.evtx")
@@ -285,6 +309,7 @@ class Check:
         for source, target in zip(samples, self.folder_logs):
             shutil.copyfile(source, target)
             self.plain[target], self.facts[target] = self.plain[source], self.facts[source]
+            BOOT_HOSTS[target] = BOOT_HOSTS[source]
         open(os.path.join(self.folder, "notes.txt"), "w").close()
 
     def expected(self, paths):
@@ -421,13 +446,21 @@ class Check:
         rows = list(csv.reader(io.StringIO(text, newline="")))
         if rows[0] != CSV_HEADER:
             return ["header %r" % rows[0]]
-        got, fields = {}, {}
-        for file, index, start, stop, elapsed, state, *facts in rows[1:]:
+        got, fields, hosts = {}, {}, {}
+        for file, index, start, stop, elapsed, state, host, *facts in rows[1:]:
             got.setdefault(file, []).append({"index": int(index), "start": start, "stop": stop,
                                              "elapsed_seconds": int(elapsed) if elapsed else None, "state": state})
-            fields.setdefault(file, set()).add(tuple(facts[:3]) + (int(facts[3]) if facts[3] else None,))
+            fields.setdefault(file, set()).add((self.facts[file][0],) + tuple(facts[:2]) +
+                                               (int(facts[2]) if facts[2] else None,))
+            hosts.setdefault(file, []).append(host)
         zones = {p: "UTC" if utc else TZ_IN_FORCE for p in paths}
-        return files_problems(list(got.items()), self.expected(paths), utc) + self.fields_problems(fields, zones)
+        return (files_problems(list(got.items()), self.expected(paths), utc) + self.fields_problems(fields, zones)
+                + self.host_problems(hosts))
+
+    def host_problems(self, hosts):
+        """Each cycle's host, {path: [host]}, is its own boot record's."""
+        return ["%s: hosts %r, its boot records %r" % (p, h, BOOT_HOSTS[p]) for p, h in hosts.items()
+                if p in BOOT_HOSTS and h != BOOT_HOSTS[p]]
 
     def json_files(self, out, paths, lines=False):
         document = [json.loads(l) for l in out.stdout.splitlines()] if lines else json.loads(out.stdout)
@@ -439,6 +472,7 @@ class Check:
         problems = files_problems([(f["file"], f["cycles"]) for f in document], self.expected(paths), False)
         known = [p for p in paths if p in self.facts]
         problems += self.log_zones(document, known, {p: TZ_IN_FORCE for p in known})
+        problems += self.host_problems({f["file"]: [c["host"] for c in f["cycles"]] for f in document})
         for file in document:
             if file["title"] != text_cycles(self.plain[file["file"]].stdout)[0]:
                 problems.append("%s: title %r is not the text's" % (file["file"], file["title"]))
@@ -447,6 +481,10 @@ class Check:
                                                                      damage_counts(out.stderr, file["file"])))
         if not any(f["skipped"]["records"] for f in document):
             problems.append("the cut copy should have lost records")
+        # Cut in its sixth chunk of the 27 its header counts; damage as stderr says.
+        status = {f["file"]: (f["damaged"], f["cut"] and f["cut"]["chunks_missing"], f["system_log"]) for f in document}
+        want = {p: (any(damage_counts(out.stderr, p).values()), 22 if p == self.damaged else None, True) for p in paths}
+        problems += [] if status == want else ["damaged, cut, system_log %r, expected %r" % (status, want)]
         return problems
 
     def log_zones(self, out, paths, zones):
@@ -463,34 +501,102 @@ class Check:
         text = self.blocks(paths) if len(paths) > 1 else self.plain[paths[0]].stdout
         problems = [] if out.stdout == text else ["--timeline changed the text"]
         root = ElementTree.parse(self.svg).getroot()
-        groups = [g for g in root.iter(SVG + "g") if g.get("class", "").split()[:1] == ["file" if len(paths) == 1 else "lane"]]
-        if len(groups) != len(paths):
-            return problems + ["%d panels or lanes for %d files" % (len(groups), len(paths))]
+        groups = [g for g in root.iter(SVG + "g") if g.get("class", "").split()[:1] == ["file"]]
         if len(paths) == 1:
             states = [g.get("class").split()[1] for g in groups[0].iter(SVG + "g") if g.get("class", "").startswith("cycle")]
             want = [c["state"] for c in reversed(self.cycles[paths[0]])]  # oldest first, as drawn
             return problems + ([] if states == want else ["bars %r, the text's cycles %r" % (states, want)])
-        points = [(float(t.get("x")), tick_time(t.text)) for t in root.findall(SVG + "text") if t.get("text-anchor") == "middle"]
-        for path, lane in zip(paths, groups):
+        return problems + self.lanes(root, paths)
+
+    def lane_cycles(self, paths):
+        """{host: {start: cycle}}, in the order machines first come: each boot once, as the copy that knows most."""
+        want = {}
+        for path in paths:
+            cycles = self.cycles[path]
+            hosts = BOOT_HOSTS.get(path) or [self.facts.get(path, ("",))[0]] * len(cycles)
+            for i in reversed(range(len(cycles))):  # oldest first, as drawn
+                c = cycles[i]
+                end = c["stop"] if c["state"] == "stopped" else cycles[i - 1]["start"] if c["state"] == "died" else None
+                kept = want.setdefault(hosts[i], {}).get(c["start"])
+                if kept is None or KNOWLEDGE[c["state"]] > KNOWLEDGE[kept["state"]]:
+                    want[hosts[i]][c["start"]] = dict(c, end=end)
+        return {h: c for h, c in want.items() if c}
+
+    def lanes(self, root, paths, bare=0):
+        """A lane per machine, its label beside its bars, its tooltip counting its boots once; each
+        stopped and died cycle covered by a run of its state, and no more; the axis from the cycles' ticks."""
+        want = self.lane_cycles(paths)
+        groups = [g for g in root.iter(SVG + "g") if g.get("class", "").startswith("lane")]
+        heading = "".join(root.find(SVG + "text[@y='68.0']").itertext())
+        told = ("without a cycle" in heading) == (bare > 0) and (bare == 0 or " %d log" % bare in heading)
+        problems = [] if told else ["heading %r, %d logs without cycles" % (heading, bare)]
+        got = [g.find(SVG + "title").text.splitlines()[0] for g in groups]
+        got = [t.split("  ")[0] if "  " in t else "" for t in got]
+        if got != list(want):
+            return problems + ["lanes %r, the boot records' machines %r" % (got, list(want))]
+        legend = "".join(root.find(SVG + "text[@x='130']").itertext())
+        ticks = [(float(t.get("x")), tick_time(t.text, 0 if "in UTC" in legend else None)) for t in root.findall(SVG + "text")
+                 if t.get("text-anchor") == "middle"]
+        (x0, t0), (x1, t1) = min(ticks, key=lambda p: p[1]), max(ticks, key=lambda p: p[1])
+        x = lambda t: x0 + (x1 - x0) * (t - t0) / (t1 - t0)  # noqa: E731
+        oldest = min(c for cycles in want.values() for c in cycles)
+        if t0 < oldest - (t1 - t0):
+            problems.append("the axis starts at %s, long before the oldest cycle" % time.ctime(t0))
+        # The lanes fill the band between the axis's labels, 10 above and 18 below it, in order.
+        ys = [float(t.get("y")) for t in root.findall(SVG + "text") if t.get("text-anchor") == "middle"]
+        top = max(y for y in ys if y < (min(ys) + max(ys)) / 2) + 10
+        height = (min(y for y in ys if y > (min(ys) + max(ys)) / 2) - 18 - top) / len(groups)
+        for i, (host, cycles), lane in zip(range(len(groups)), want.items(), groups):
+            label = lane.find(SVG + "text")
+            if abs(float(label.get("y")) - float(label.get("font-size")) * 0.36 - (top + (i + 0.5) * height)) > 0.6:
+                problems.append("%s: lane %d drawn at %s, not in its place" % (host, i, label.get("y")))
+            counts = {s: sum(c["state"] == s for c in cycles.values()) for s in STATES}
             title = lane.find(SVG + "title").text.splitlines()
-            counts = {s: sum(c["state"] == s for c in self.cycles[path]) for s in ("stopped", "died", "running")}
-            oldest = min(c["start"] for c in self.cycles[path])
-            want = "%d cycles: %d stopped, %d died, %d running" % (len(self.cycles[path]), *counts.values())
-            want_from = time.strftime("%Y-%m-%d %H:%M to ", time.gmtime(oldest + time.localtime().tm_gmtoff))
+            tip = "%d cycles: %d stopped, %d died, %d running" % (len(cycles), *list(counts.values())[:3])
+            tip += ", %d cut" % counts["cut"] if counts["cut"] else ""
             drawn = {e.get("class") for e in lane if e.get("class") in counts}
-            span = title[2] if len(title) > 2 else ""
-            if not title[0].endswith(path) or title[1:2] != [want] or not span.startswith(want_from) \
-                    or drawn != {s for s, n in counts.items() if n}:
-                problems.append("%s: lane %r drawing %r, the text's %r from %r" % (path, title[:3], sorted(drawn), want, want_from))
-            runs = [(float(x), float(x) + float(w)) for e in lane if e.get("class") in counts
-                    for x, w in re.findall(r"M([\d.]+) [\d.]+h([\d.]+)", e.get("d", "M%s 0h%s" % (e.get("x"), e.get("width"))))]
-            if not all(0 <= x < end <= float(root.get("width")) for x, end in runs):
-                problems.append("%s: bars outside the picture: %r" % (path, runs))
-            points.append((min(runs)[0], oldest))
-        # One axis: x is one linear function of the instant, to a pixel.
-        (x0, t0), (x1, t1) = min(points, key=lambda p: p[1]), max(points, key=lambda p: p[1])
-        off = [(x, t) for x, t in points if abs(x0 + (x1 - x0) * (t - t0) / (t1 - t0) - x) > 1.5]
-        return problems + (["not on one time axis: %r of %r" % (off, points)] if off else [])
+            if title[1] != tip or drawn != {s for s, n in counts.items() if n}:
+                problems.append("%s: lane %r drawing %r, its boots %r" % (host, title[:2], sorted(drawn), tip))
+            middle = float(label.get("y")) - float(label.get("font-size")) * 0.36
+            for e in lane.findall(SVG + "path"):
+                runs = [(float(a), float(a) + float(w)) for a, y, w in re.findall(r"M([\d.]+) ([\d.]+)h([\d.]+)", e.get("d"))]
+                if any(abs(float(y) - middle) > 0.6 for y in re.findall(r"M[\d.]+ ([\d.]+)h", e.get("d"))):
+                    problems.append("%s: %s bars not beside its label" % (host, e.get("class")))
+                if not all(0 <= a < b <= float(root.get("width")) for a, b in runs):
+                    problems.append("%s: bars outside the picture: %r" % (host, runs))
+                spans = [(math.floor(x(c["start"])), max(math.floor(x(c["start"])) + 1, math.ceil(x(c["end"]))))
+                         for c in cycles.values() if c["state"] == e.get("class") and c["end"] is not None]
+                wrong = max(abs(pixel_union(runs) - pixel_union(spans)), pixel_union(runs + spans) - pixel_union(spans))
+                if e.get("class") in ("stopped", "died") and wrong > 2 + len(spans) / 10:
+                    problems.append("%s: %s runs cover %d pixels, its cycles %d" % (host, e.get("class"), pixel_union(runs), pixel_union(spans)))
+        return problems
+
+    def summary(self, out, paths):
+        """A row per machine: its boots once however many copies hold them, those that died, the logs holding them."""
+        want = {}
+        for host, cycles in self.lane_cycles(paths).items():
+            logs = sum(host in (BOOT_HOSTS.get(p) or [self.facts[p][0]]) for p in paths)
+            want[host] = [str(logs), str(len(cycles)), str(sum(c["state"] == "died" for c in cycles.values()))]
+        got = {r[0]: r[1:4] for r in list(csv.reader(io.StringIO(out.stdout.decode(), newline="")))[1:]}
+        return [] if got == want else ["summary %r, the boots' %r" % (got, want)]
+
+    def in_range(self, since, until):
+        """The CSV rows of the cycles that overlap [since, until), instants, and no others."""
+        def check(out, paths):
+            want = []
+            for i, c in enumerate(self.cycles[paths[0]]):
+                end = c["stop"] if c["state"] == "stopped" else self.cycles[paths[0]][i - 1]["start"] if c["state"] == "died" else None
+                if c["start"] < until and (end is None or end >= since):
+                    want.append(c["index"])
+            got = [int(r[1]) for r in list(csv.reader(io.StringIO(out.stdout.decode(), newline="")))[1:]]
+            return [] if got == want and want else ["rows %r, the cycles in range %r" % (got, want)]
+        return check
+
+    def fleet_lanes(self, bare):
+        """The fleet picture of logs of which `bare` have no cycle."""
+        def check(out, paths):
+            return self.lanes(ElementTree.parse(self.svg).getroot(), paths, bare)
+        return check
 
     def not_system(self, out, _):
         want = ["evt-replay: %s: holds no System log records; its newest record is of Security" % self.security]
@@ -512,7 +618,8 @@ class Check:
         process.stdout.close()
         process.wait()
         lanes = [g for g in ElementTree.parse(self.svg).getroot().iter(SVG + "g") if g.get("class", "").startswith("lane")]
-        return [] if len(lanes) == len(paths) else ["%d of %d files drawn after stdout closed" % (len(lanes), len(paths))]
+        want = len(self.lane_cycles(paths))
+        return [] if len(lanes) == want else ["%d of %d machines drawn after stdout closed" % (len(lanes), want)]
 
     def folder_read(self, out, paths):
         return [] if out.returncode == 0 and out.stdout == self.blocks(paths) else ["-r: %r, expected the logs in sorted order" % out.stdout[:200]]
@@ -630,6 +737,33 @@ def fleet_problems(replay, samples, c, work):
         drawn = b"of %d files read" % len(fleet) in shown and shown.endswith(b"\r\x1b[K")
         if drawn != wanted or (b"\x1b[K" in shown) != wanted or out.stdout != run(replay, fleet).stdout:
             problems.append("fleet progress on a terminal, %s %r: %r" % (options, stdout, shown[-120:]))
+    # 500 machines: a lane each, in order, every one labelled legibly with its own machine.
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs"))
+    import timeline_fleet  # noqa: E402
+    machines, svg = os.path.join(work, "machines"), os.path.join(work, "machines.svg")
+    os.mkdir(machines)
+    for n in range(500):
+        with open(os.path.join(machines, "pc-%03d.evt" % n), "wb") as out:
+            out.write(timeline_fleet.machine_log(n))
+    run(replay, ["-r", "--timeline=" + svg, machines], stdout=subprocess.DEVNULL)
+    lanes = [g for g in ElementTree.parse(svg).getroot().iter(SVG + "g") if g.get("class", "").startswith("lane")]
+    labels = [(g.find(SVG + "title").text.split("  ")[0], g.find(SVG + "text")) for g in lanes]
+    unlabelled = [h for h, t in labels if t is None or float(t.get("font-size")) < 9 or next(t.itertext()) != h]
+    if [h for h, _ in labels] != ["PC-%02d" % n for n in range(500)] or unlabelled:
+        problems.append("500 machines: %d lanes, %d not labelled legibly with their machine" % (len(lanes), len(unlabelled)))
+    # The progress line: on a terminal only, and gone when the listing ends.
+    leader, follower = pty.openpty()
+    out = subprocess.run([replay] + fleet, stdout=subprocess.PIPE, stderr=follower)
+    os.close(follower)
+    shown = b""
+    while select.select([leader], [], [], 0)[0]:
+        try:
+            shown += os.read(leader, 65536)
+        except OSError:
+            break
+    os.close(leader)
+    if b"of %d files read" % len(fleet) not in shown or not shown.endswith(b"\r\x1b[K") or out.stdout != run(replay, fleet).stdout:
+        problems.append("fleet progress on a terminal: %r" % shown[-120:])
     return problems
 
 
@@ -665,8 +799,14 @@ def main():
             ("folder without -r", [c.folder], c.folder_refused, []),
             ("standard input", ["-"], c.standard_input, [evt]),
             ("not a System log", [c.security], c.not_system, []),
+            ("not a System log, in JSON", ["--format=json", c.security],
+             lambda o, p: [] if [f["system_log"] for f in json.loads(o.stdout)] == [False] else ["%r" % o.stdout[-80:]], []),
             ("timeline of one file", ["--timeline=" + c.svg, c.many], c.timeline, [c.many]),
             ("timeline of several", ["--timeline=" + c.svg, evt, evtx, c.many, c.damaged], c.timeline, [evt, evtx, c.many, c.damaged]),
+            # Gaps between cycles wide enough to see; logs without cycles neither drawn nor stretching the axis.
+            ("fleet picture, logs without cycles", ["--timeline=" + c.svg, c.empty, c.sixty, c.security], c.fleet_lanes(2),
+             [c.empty, c.sixty, c.security]),
+            ("fleet picture at two offsets", ["--zone=log", "--timeline=" + c.svg, c.pacific, evtx], c.fleet_lanes(0), [c.pacific, evtx]),
             ("odd file name", [b"--format=json", b"--timeline=" + c.svg.encode(), c.odd, evt.encode()], c.odd_name, []),
             ("output lost", [evt], c.lost_output, []),
             ("timeline in a folder missing", ["--timeline=" + os.path.join(c.missing, "t.svg"), evt],
@@ -687,13 +827,16 @@ def main():
             ("timeline in lanes of weeks", ["--timeline=" + c.svg, c.many], c.layout, [c.many]),
             # The zone each log states, noted when it is only a fixed offset or TZ stands in.
             ("--zone=log, UTC stated", ["--zone=log", evtx], c.zone_text("UTC", 1), [evtx]),
-            ("--zone=log, Pacific stated", ["--zone=log", c.pacific], c.zone_text("America/Los_Angeles", 0),
+            ("--zone=log, Pacific stated", ["--zone=log", c.pacific], c.zone_text("America/Los_Angeles", 1),
              [c.pacific]),
             ("--zone=log, none stated", ["--zone=log", evt], c.zone_text(TZ_IN_FORCE, 1), [evt]),
             ("--zone=NAME", ["--zone=Europe/Berlin", evt, evtx], c.zone_text("Europe/Berlin", 0), [evt, evtx]),
             ("--zone=log, json", ["--format=json", "--zone=log", evt, evtx, c.pacific],
              lambda o, p: c.log_zones(o, p, {evt: TZ_IN_FORCE, evtx: "Etc/UTC", c.pacific: "America/Los_Angeles"}),
              [evt, evtx, c.pacific]),
+            ("summary, copies of a log counted once", ["--summary", "--format=csv", evt, evtx, c.damaged, evt], c.summary, [evt, evtx, c.damaged, evt]),
+            ("--since and --until", ["--format=csv", "--since=2011-09-01T12:00Z", "--until=2011-10-31", evt],
+             c.in_range(1314878400, 1320105600 - time.localtime(1320105600).tm_gmtoff), [evt]),
             ("misspelt TZ", [evt], c.zone_refused, [], {"env": dict(os.environ, TZ="Europe/Berlni")}),
             ("unknown --zone", ["--zone=Nowhere/Land", evt], c.zone_refused, []),
             ("formula as a file name", ["--format=csv", c.formula], c.formula_name, [c.formula], {"cwd": work}),

@@ -140,6 +140,7 @@ def check_damaged(replay, sample):
                     "do not" if case.changes_rows else "differ"))
             damaged = case.chunks or case.records or case.recovered
             stderr = [skipped_line(path, case.chunks, case.records, case.recovered)] if damaged else []
+            stderr += ["evt-replay: %s: %s" % (path, case.cut)] if case.cut else []
             problems += ["%s: %s" % (case.name, p) for p in replay_problems(replay, path, expected, stderr)]
     return problems, len(table)
 

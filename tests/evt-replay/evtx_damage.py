@@ -57,6 +57,7 @@ class Case:
     records: int = 0       # records it must report lost
     recovered: int = 0     # records it must report read past damage
     changes_rows: bool = False  # whether the kept records give other rows than the sound file
+    cut: str = ""          # what the stderr line of a file shorter than its header counts says
     # (identifier, n): the FILETIME now in the header of that identifier's n-th record in file order
     written: dict = field(default_factory=dict)
     notes: str = ""
@@ -216,7 +217,8 @@ def cases(image):
                       written={(i, 0): time for i, time in times.items()},
                       notes="records 1042 (a day on, 0.9999999 s past), 953 (just before 1970), 733 (2^32 s), "
                             "593 (2^32 - 1 s and a fraction), 322 (1 s)"))
-    table.append(Case("header only", image[:HEADER_BLOCK], [], changes_rows=True, notes="header still counts 27"))
+    table.append(Case("header only", image[:HEADER_BLOCK], [], changes_rows=True, notes="header still counts 27",
+                      cut="cut short: 27 of 27 chunks missing, about 5009 records"))
     table.append(Case("ends inside an empty slot", image[:HEADER_BLOCK + copy_to * SLOT + 0x100], every))
 
     # Damaged: every sound record is read, and the loss counted.
@@ -294,7 +296,9 @@ def cases(image):
 
     cut, whole, lost = cut_inside(image, last_used.slot, last_used, 0x5000)
     table.append(Case("cut inside its last used chunk", cut, ids(chunks[:-1]) + whole, records=lost,
-                      changes_rows=True, notes="0x5000 bytes into chunk %d" % last_used.slot))
+                      changes_rows=True, notes="0x5000 bytes into chunk %d" % last_used.slot,
+                      cut="cut short: 1 of 27 chunks missing; how its newest cycle ended is among them: "
+                          "it is not known to be running"))
     wrapped = with_header(wrapped, first=(-WRAP_SHIFT) % slots, last=newest_slot)
     last_slot = slots - 1
     in_last_slot = by_slot[(last_slot + WRAP_SHIFT) % slots]

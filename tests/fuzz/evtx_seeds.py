@@ -13,9 +13,9 @@ CHUNK_HEADER = 0x200
 EPOCH = 116444736000000000
 
 
-def file_header(chunks, major=3, flags=0):
+def file_header(chunks, major=3, flags=0, next_id=0):
     head = bytearray(HEADER_BLOCK)
-    struct.pack_into("<8sQQQIHHHH", head, 0, b"ElfFile\0", 0, max(chunks - 1, 0), 0, 128, 1, major, HEADER_BLOCK,
+    struct.pack_into("<8sQQQIHHHH", head, 0, b"ElfFile\0", 0, max(chunks - 1, 0), next_id, 128, 1, major, HEADER_BLOCK,
                      chunks)
     struct.pack_into("<I", head, 0x78, flags)
     struct.pack_into("<I", head, 0x7C, zlib.crc32(bytes(head[:0x78])))
@@ -527,6 +527,11 @@ def seeds(sample):
         "template-typed.evtx": one(built_chunk([template_body(typed), template_body(boot_values(qualifiers=None))])),
         "out-of-order.evtx": one(built_chunk([tmpl()] * 3, ids=[7, 5, 5], slot=True), built_chunk([tmpl()] * 2, first_id=1)),
         "zero-slot.evtx": file_header(1) + bytes(700),
+        # Shorter than the header counts: after a whole chunk, numbered or not; inside one; no chunk at all.
+        "cut-after-a-chunk.evtx": file_header(3, next_id=50) + built_chunk([tmpl()] * 2, slot=True),
+        "cut-unnumbered.evtx": file_header(3) + built_chunk([tmpl()], slot=True),
+        "cut-inside-a-chunk.evtx": file_header(2, next_id=2) + built_chunk([tmpl()]),
+        "cut-before-any-chunk.evtx": file_header(2, next_id=9),
         "junk-slot.evtx": file_header(1) + b"junk",
         "cut-chunk-header.evtx": file_header(1) + b"ElfChnk\0" + bytes(100),
         "header-only.evtx": file_header(0),

@@ -115,6 +115,10 @@ def main():
         f"{logs}/wrapped-padded.evt": evt(history(9, first=7), 0x3F8, start=0x3A4, flags=3),
         f"{logs}/empty.evt": evt([], 0x100),
         f"{logs}/end-in-filler.evt": end_in_filler(),
+        # Shorter than the header says: its newest records gone; a wrapped ring; smaller but whole.
+        f"{logs}/cut-short.evt": evt(history(20), 0x800)[:0x300],
+        f"{logs}/cut-wrapped.evt": evt(history(8, first=40), 0x400, start=0x300, flags=2)[:0x380],
+        f"{logs}/smaller-than-its-size.evt": patched(evt(history(4), 0x400), 32, struct.pack("<I", 0x1000)),
     }
     for name, data in list(damaged_logs().items()) + list(facts_logs().items()):
         seeds[f"{logs}/{name}"] = data

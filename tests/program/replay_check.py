@@ -35,13 +35,15 @@ def boxes(stderr):
     return [line for line in stderr if line.startswith("message box:")]
 
 
-def dump_matches_evt_replay(replay, evt_replay, log):
+def dump_matches_evt_replay(replay, evt_replay, log, warned=()):
+    """`warned`: what the one warning box before the window must say, when the log is damaged or cut."""
     status, rows, stderr = run(replay, log, "--dump")
     expected = subprocess.run([evt_replay, log], capture_output=True, text=True, check=True).stdout.splitlines()
     yield status == 0, "exit code %d" % status
     yield rows == expected, "the window's texts differ from evt-replay's:\n%s\n---\n%s" % (
         "\n".join(rows[:4]), "\n".join(expected[:4]))
-    yield not boxes(stderr), "unexpected message boxes %s" % stderr
+    shown = boxes(stderr)
+    yield (len(shown) == 1 and all(w in shown[0] for w in warned)) if warned else not shown, "message boxes %s" % stderr
 
 
 def wrapped_log_dump_matches_evt_replay(replay, evt_replay, log):
@@ -66,12 +68,17 @@ def damaged_log_dump_matches_evt_replay(replay, evt_replay, log):
             copy = os.path.join(folder, "damaged.evtx")
             with open(copy, "wb") as out:
                 out.write(case.image)
-            yield from dump_matches_evt_replay(replay, evt_replay, copy)
+            yield from dump_matches_evt_replay(replay, evt_replay, copy, ["damaged: "])
             expected = subprocess.run([evt_replay, copy], capture_output=True, text=True).stderr.splitlines()
             _, _, stderr = run(replay, copy, "--dump")
             said = [line.split(": ", 1)[1] for line in stderr if line.startswith("tallyvane-replay")]
             yield said == [line.split(": ", 1)[1] for line in expected] and said, "%s: said %s, evt-replay %s" % (
                 case.name, said, expected)
+        # Cut short after its newest cycle: the box says so, and that the list's "running" is not known.
+        copy = os.path.join(folder, "cut.evtx")
+        with open(copy, "wb") as out:
+            out.write(open(log, "rb").read()[:1000000])
+        yield from dump_matches_evt_replay(replay, evt_replay, copy, ["cut short: 12 of 27 chunks", "may have stopped or died"])
 
 
 def clicked_dump(replay, log, clicks):

@@ -164,6 +164,19 @@ TEST(EvtFileReal, InPlaceServesTheSameRecordsFromTheFile)
     EXPECT_EQ(facts.host, "WKS-WINXP32BIT");
     EXPECT_EQ(facts.zoneText, "");
     EXPECT_TRUE(facts.systemRecords);
+    EXPECT_EQ(CutShortText(skipped), "");
+    // Cut short inside its ring, which wraps: its newest records are missing,
+    // beyond the header's 6038 those read and lost account for.
+    std::vector<uint8_t> image(1000000);
+    std::FILE* file = std::fopen(kRealLog.c_str(), "rb");
+    ASSERT_TRUE(file && std::fread(image.data(), 1, image.size(), file) == image.size());
+    std::fclose(file);
+    EventLogScript cut;
+    SkippedParts cutSkipped;
+    ASSERT_TRUE(ParseEvtImage(image.data(), image.size(), &cut, &cutSkipped, &error));
+    EXPECT_EQ(cut.newestFirst.size() + cutSkipped.records + cutSkipped.recordsMissing, 6038u);
+    EXPECT_EQ(std::make_tuple(CutShortText(cutSkipped), cutSkipped.newestMissing),
+              std::make_tuple(std::string("cut short: about 3703 records missing"), true));
     ASSERT_EQ(script.newestFirst.size(), copied.newestFirst.size());
     for (size_t i = 0; i < script.newestFirst.size(); ++i) {
         const RecordSpan& span = script.newestFirst[i];
@@ -396,15 +409,15 @@ TEST(EvtFileSynthetic, SaysWhereTheLogComesFrom)
     const Named boot1{0x80001779, {"EventLog", "PC-1", "5.01.", "2600"}}, boot2{0x80001779, {"EventLog", "PC-2"}};
     const Named service{0x40001B7B, {"Service Control Manager", "PC-3"}};
     const Case cases[] = {
-        {"the newest boot record names the machine", {boot1, boot2, service}, {"PC-2", "", true, ""}},
-        {"no boot record: the newest record does", {service, {7035, {"Print", "PC-4"}}}, {"PC-4", "", false, "Print"}},
-        {"another log's records", {{4624, {"Security", "PC-5"}}}, {"PC-5", "", false, "Security"}},
+        {"the newest boot record names the machine", {boot1, boot2, service}, {"PC-2", "", true, "", {{1, "PC-1"}, {2, "PC-2"}}}},
+        {"no boot record: the newest record does", {service, {7035, {"Print", "PC-4"}}}, {"PC-4", "", false, "Print", {}}},
+        {"another log's records", {{4624, {"Security", "PC-5"}}}, {"PC-5", "", false, "Security", {}}},
         {"the newest uptime record's zone",
          {{0x8000177D, {"EventLog", "PC-1", "86400", "60", "-300 Eastern Standard Time"}},
           {0x8000177D, {"EventLog", "PC-1", "86400", "60", "480 Pacific Standard Time"}}},
-         {"PC-1", "480 Pacific Standard Time", true, ""}},
-        {"an uptime record stating no zone", {{0x8000177D, {"EventLog", "PC-1", "86400"}}}, {"PC-1", "", true, ""}},
-        {"a computer's name running to the record's end", {{0x80001779, {"EventLog"}}}, {"", "", true, ""}},
+         {"PC-1", "480 Pacific Standard Time", true, "", {}}},
+        {"an uptime record stating no zone", {{0x8000177D, {"EventLog", "PC-1", "86400"}}}, {"PC-1", "", true, "", {}}},
+        {"a computer's name running to the record's end", {{0x80001779, {"EventLog"}}}, {"", "", true, "", {}}},
     };
     for (const Case& c : cases) {
         std::vector<uint32_t> sizes;
@@ -438,6 +451,15 @@ TEST(EvtFileSynthetic, SaysWhereTheLogComesFrom)
         ASSERT_TRUE(ParseEvtImage(log.image.data(), log.image.size(), &script, &skipped, &error, &facts)) << c.name;
         EXPECT_EQ(std::tie(facts.host, facts.zoneText, facts.systemRecords, facts.holds),
                   std::tie(c.facts.host, c.facts.zoneText, c.facts.systemRecords, c.facts.holds)) << c.name;
+        const auto named = [](const LogFacts& f) {
+            std::string hosts;
+            for (const BootHost& boot : f.bootHosts)
+                hosts += boot.host + ";";
+            return hosts;
+        };
+        if (!c.facts.bootHosts.empty()) {
+            EXPECT_EQ(named(facts), named(c.facts)) << c.name;
+        }
     }
 }
 

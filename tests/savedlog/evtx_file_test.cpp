@@ -189,18 +189,38 @@ TEST(EvtxFileReal, GivesTheWorkedExampleAndExactlyTheEightBootMarkers)
     // The newest boot record's machine, the zone of the newest uptime record,
     // held in a string array in a nested value; of chunk 0 alone, the first
     // boot's machine and zone.
-    const std::pair<std::vector<uint8_t>, LogFacts> logs[] = {
-        {RealImage(), {"DC1.internal.greendale.edu", "0 Coordinated Universal Time", true, ""}},
-        {RealChunk0(), {"37L4247F27-26", "", true, ""}},
+    // Each boot record's own machine (records 273 and 3), and what a copy cut
+    // short lacks of the 27 chunks its header counts; a live copy's header
+    // that lags behind its chunks makes no cut.
+    std::vector<uint8_t> cut(RealImage().begin(), RealImage().begin() + 1000000), lagging = RealImage();
+    PutU16(&lagging, 0x2A, 20);
+    struct Log {
+        std::vector<uint8_t> image;
+        LogFacts want;
+        std::string bootHosts, cut;
+        bool newestMissing;
     };
-    for (const auto& [image, want] : logs) {
+    const std::string hosts = "WIN-NBRJP24VCHB 37L4247F27-26";
+    const Log logs[] = {
+        {RealImage(), {"DC1.internal.greendale.edu", "0 Coordinated Universal Time", true, "", {}}, hosts, "", false},
+        {RealChunk0(), {"37L4247F27-26", "", true, "", {}}, " 37L4247F27-26", "cut short: 26 of 27 chunks missing, about 4851 records", true},
+        {cut, {"DC1.internal.greendale.edu", "0 Coordinated Universal Time", true, "", {}}, hosts,
+         "cut short: 12 of 27 chunks missing, about 2048 records", true},
+        {lagging, {"DC1.internal.greendale.edu", "0 Coordinated Universal Time", true, "", {}}, hosts, "", false},
+    };
+    for (const Log& log : logs) {
         RecordStream stream;
         SkippedParts skipped;
         std::string error;
         LogFacts facts;
-        ASSERT_TRUE(ParseEvtxImage(image.data(), image.size(), &stream, &skipped, &error, &facts));
+        ASSERT_TRUE(ParseEvtxImage(log.image.data(), log.image.size(), &stream, &skipped, &error, &facts));
+        std::string bootHosts[2];
+        for (const BootHost& boot : facts.bootHosts)
+            bootHosts[boot.number == 3] += boot.number == 273 || boot.number == 3 ? boot.host : "";
         EXPECT_EQ(std::tie(facts.host, facts.zoneText, facts.systemRecords, facts.holds),
-                  std::tie(want.host, want.zoneText, want.systemRecords, want.holds));
+                  std::tie(log.want.host, log.want.zoneText, log.want.systemRecords, log.want.holds));
+        EXPECT_EQ(bootHosts[0] + " " + bootHosts[1], log.bootHosts);
+        EXPECT_EQ(std::make_tuple(CutShortText(skipped), skipped.newestMissing), std::make_tuple(log.cut, log.newestMissing));
     }
 }
 
@@ -638,14 +658,14 @@ TEST(EvtxFileWrittenOut, GivesTheFieldsOfItsTemplatedTwin)
              element("Channel", "System")(x);
              element("Computer", "PC-7")(x);
          }),
-         twin, 0, {"PC-7", "", true, ""}},
-        {"a Channel of another log", with(element("Channel", "Security")), twin, 0, {"", "", false, "Security"}},
+         twin, 0, {"PC-7", "", true, "", {}}},
+        {"a Channel of another log", with(element("Channel", "Security")), twin, 0, {"", "", false, "Security", {}}},
         {"an uptime record: its last Data item states the zone",
          uptime([&](Xml* x) {
              element("Data", "60")(x);
              element("Data", "-60 W. Europe Standard Time")(x);
          }),
-         uptimeRow, 0, {"", "-60 W. Europe Standard Time", false, ""}},
+         uptimeRow, 0, {"", "-60 W. Europe Standard Time", false, "", {}}},
         {"an uptime record whose last Data item is empty",
          uptime([&](Xml* x) {
              element("Data", "480 Pacific Standard Time")(x);

@@ -185,12 +185,13 @@ TEST(SavedLogFile, LoadsFilesOfEverySizeRoundAHugePageByteForByte)
         for (const auto load : {LoadSavedLog, LoadSavedLogCopied, LoadThroughPipe}) {
             EventLogScript script;
             SkippedParts skipped;
-            LogFacts facts{"left from before", "60 W. Europe Standard Time", true, "Security"};
+            LogFacts facts{"left from before", "60 W. Europe Standard Time", true, "Security", {{1, "old"}}};
             error.clear();
             ASSERT_TRUE(load(path.c_str(), &script, &skipped, &error, &facts)) << error;
             EXPECT_EQ(DifferingRecords(script, expected), 0u) << "records that differ from the file's";
             EXPECT_EQ(facts.host, expectedFacts.host);
             EXPECT_EQ(facts.holds, expectedFacts.holds);
+            EXPECT_EQ(facts.bootHosts.size(), expectedFacts.bootHosts.size());
             EXPECT_EQ(facts.zoneText, "");
             EXPECT_FALSE(facts.systemRecords);
             if (script.image) {
