@@ -837,7 +837,7 @@ void WalkValueInstance(const ValueWalk& walk, uint32_t* at, uint32_t end, ValueR
 {
     const EvtxChunk& chunk = *walk.chunk;
     uint32_t definition, valueCount;
-    SkipInstance(chunk, at, end, &definition, &valueCount);
+    SkipInstance(chunk, at, end, &definition, &valueCount);  // whole, as the record walk found it
     if (!MayExpand(walk) || !PlanAt(chunk, definition).sound)
         return;
     uint32_t from = definition + kDefinitionHeaderSize;
