@@ -767,23 +767,27 @@ constexpr uint8_t kTypeBinary = 0x0E;
 constexpr uint8_t kTypeFileTime = 0x11;
 constexpr uint8_t kTypeHexInt32 = 0x14;
 constexpr uint8_t kTypeHexInt64 = 0x15;
-// Template instances and nested values one record may expand: a definition
-// that names itself must not make a record's walk endless.
+// Template instances and nested values one record may expand, and how deep
+// in elements and expansions a value may be expanded: a definition that names
+// itself must not make a record's walk endless, nor its nesting exhaust the
+// stack. One past these bounds is passed over.
 constexpr int kMostExpansions = 64;
 
 // Where an element sits, as far as the values care.
 enum class ValueRole : uint8_t { kOther, kDocument, kEvent, kSystem, kProvider, kEventData, kData, kBinary };
 
-// One walk for the values: inside a definition, substitutions take the
-// values of the instance whose value count lies at valueCount.
+// One walk for the values, over binary XML that the record walk read as sound
+// first: it steps as that walk did, so it checks no bound again. Inside a
+// definition, substitutions take the values of the instance whose value
+// count lies at valueCount.
 struct ValueWalk {
     const EvtxChunk* chunk;
     bool inDefinition;
-    uint32_t valueCount;  // chunk offset of the instance's value count; 0 outside an instance
+    uint32_t valueCount;  // chunk offset of the instance's value count, inside a definition
     EventValueSink sink;
     void* context;
     int* expansions;
-    int depth;
+    int depth;  // elements and expansions around the walk
 };
 
 // Which element a child named `units` of an element in role `parent` is.
@@ -809,33 +813,45 @@ ValueRole ValueChildRole(ValueRole parent, const uint8_t* units, uint16_t count)
     }
 }
 
-bool WalkValueDocument(const ValueWalk& walk, uint32_t* at, uint32_t end, ValueRole parent);
+// Whether the document in [at, end), outside any definition, reads as sound
+// to the record walk, which ends at its end-of-stream token.
+bool DocumentSound(const EvtxChunk& chunk, uint32_t at, uint32_t end)
+{
+    Source ignored[kSlotCount] = {};
+    Walk proof{&chunk, false, ignored, 0};
+    return WalkDocument(&proof, &at, end);
+}
 
-// Walks the template instance at *at with its definition, whose
+// Whether `walk` may expand one more instance or nested value, counting it.
+bool MayExpand(const ValueWalk& walk)
+{
+    return walk.depth < kMaxDepth && ++*walk.expansions <= kMostExpansions;
+}
+
+void WalkValueDocument(const ValueWalk& walk, uint32_t* at, uint32_t end, ValueRole parent);
+
+// Steps over the template instance at *at, which lies whole before `end`,
+// walking its definition when that reads as sound; the definition's
 // substitutions take the instance's values.
-bool WalkValueInstance(const ValueWalk& walk, uint32_t* at, uint32_t end, ValueRole parent)
+void WalkValueInstance(const ValueWalk& walk, uint32_t* at, uint32_t end, ValueRole parent)
 {
     const EvtxChunk& chunk = *walk.chunk;
     uint32_t definition, valueCount;
-    if (++*walk.expansions > kMostExpansions || !SkipInstance(chunk, at, end, &definition, &valueCount))
-        return false;
-    if (definition < kEvtxFirstRecordAt || !Has(definition, chunk.end, kDefinitionHeaderSize))
-        return false;
+    SkipInstance(chunk, at, end, &definition, &valueCount);  // whole, as the record walk found it
+    if (!MayExpand(walk) || !PlanAt(chunk, definition).sound)
+        return;
     uint32_t from = definition + kDefinitionHeaderSize;
-    const uint32_t dataSize = GetU32(chunk.base + definition + 20);
-    if (!Has(from, chunk.end, dataSize))
-        return false;
     ValueWalk inner = walk;
     inner.inDefinition = true;
     inner.valueCount = valueCount;
     inner.depth = walk.depth + 1;
-    return WalkValueDocument(inner, &from, from + dataSize, parent);
+    WalkValueDocument(inner, &from, from + GetU32(chunk.base + definition + 20), parent);
 }
 
-// Walks one token of content or of an attribute's value at *at; hands a
-// value on as `part` when `wanted`, and walks a nested binary XML value as
-// content of an element in `role`.
-bool WalkValueToken(const ValueWalk& walk, uint32_t* at, uint32_t end, bool wanted, EventValuePart part,
+// Steps over one token of content or of an attribute's value at *at; hands a
+// value on as `part` when `wanted`, gives its text in *text when asked, and
+// walks a nested binary XML value as content of an element in `role`.
+void WalkValueToken(const ValueWalk& walk, uint32_t* at, uint32_t end, bool wanted, EventValuePart part,
                     const std::string& name, ValueRole role, std::string* text)
 {
     const EvtxChunk& chunk = *walk.chunk;
@@ -843,151 +859,105 @@ bool WalkValueToken(const ValueWalk& walk, uint32_t* at, uint32_t end, bool want
     const uint8_t token = base[*at] & ~kTokenFlag;
     switch (token) {
     case kValueText: {
-        if (!Has(*at + 1, end, 3))
-            return false;
         const uint32_t count = GetU16(base + *at + 2);
         *at += 4;
-        if (!Has(*at, end, 2 * count))
-            return false;
         if (text)
             *text = Utf8FromUtf16(base + *at, count);
         if (wanted)
             walk.sink(walk.context, EventValue{part, name, kTypeString, base + *at, 2 * count});
         *at += 2 * count;
-        return true;
+        return;
     }
     case kSubstitution:
     case kOptionalSubstitution: {
-        if (!walk.inDefinition || !Has(*at + 1, end, 3))
-            return false;
-        const uint16_t index = GetU16(base + *at + 1);
+        const Value value = ValueOf(chunk, walk.valueCount, GetU16(base + *at + 1));
         *at += 4;
-        if (walk.valueCount == 0)
-            return true;
-        const Value value = ValueOf(chunk, walk.valueCount, index);
         if (value.type == kTypeNull)
-            return true;
+            return;
         if (value.type == kTypeBinXml) {
-            if (++*walk.expansions > kMostExpansions)
-                return false;
             uint32_t from = static_cast<uint32_t>(value.bytes - base);
+            // A nested value that does not read spoils only itself.
+            if (!MayExpand(walk) || !DocumentSound(chunk, from, from + value.size))
+                return;
             ValueWalk nested = walk;
             nested.inDefinition = false;
-            nested.valueCount = 0;
             nested.depth = walk.depth + 1;
-            // A nested value that does not read spoils only itself.
-            WalkValueDocument(nested, &from, from + value.size, role == ValueRole::kEvent ? ValueRole::kDocument : role);
-            return true;
+            WalkValueDocument(nested, &from, from + value.size,
+                              role == ValueRole::kEvent ? ValueRole::kDocument : role);
+            return;
         }
         EventValue found{part, name, value.type, value.bytes, value.size};
         if (text)
             *text = EventValueText(found);
         if (wanted)
             walk.sink(walk.context, found);
-        return true;
+        return;
     }
     case kTemplateInstance:
-        return WalkValueInstance(walk, at, end, role);
+        WalkValueInstance(walk, at, end, role);
+        return;
     default: {
         // Character and entity references, CDATA, processing instructions: no value of ours.
         Source ignored[kSlotCount] = {};
         Walk skip{walk.chunk, walk.inDefinition, ignored, 0};
-        return WalkValue(&skip, at, end, -1);
+        WalkValue(&skip, at, end, -1);
     }
     }
 }
 
-// Walks the element at *at, inside an element in role `parent`, and its content.
-bool WalkValueElement(const ValueWalk& walk, uint32_t* at, uint32_t end, ValueRole parent)
+// Steps over the element at *at, inside an element in role `parent`, and its content.
+void WalkValueElement(const ValueWalk& walk, uint32_t* at, ValueRole parent)
 {
-    if (walk.depth >= kMaxDepth)
-        return false;
     const uint8_t* base = walk.chunk->base;
     const bool hasAttributes = base[*at] & kTokenFlag;
     const uint32_t header = walk.inDefinition ? 7 : 5;
-    if (!Has(*at, end, header))
-        return false;
-    const uint32_t dataSize = GetU32(base + *at + header - 4);
+    const uint32_t elementEnd = *at + header + GetU32(base + *at + header - 4);
     *at += header;
-    if (!Has(*at, end, dataSize))
-        return false;
-    const uint32_t elementEnd = *at + dataSize;
     Walk names{walk.chunk, walk.inDefinition, nullptr, 0};
     const uint8_t* units;
     uint16_t count;
-    if (!ReadName(names, at, elementEnd, &units, &count))
-        return false;
+    ReadName(names, at, elementEnd, &units, &count);
     const ValueRole role = ValueChildRole(parent, units, count);
     std::string dataName;
     if (hasAttributes) {
-        if (!Has(*at, elementEnd, 4))
-            return false;
         *at += 4;
-        while (Has(*at, elementEnd, 1) && (base[*at] & ~kTokenFlag) == kAttribute) {
+        while ((base[*at] & ~kTokenFlag) == kAttribute) {
             ++*at;
-            if (!ReadName(names, at, elementEnd, &units, &count))
-                return false;
+            ReadName(names, at, elementEnd, &units, &count);
             const bool isName = NameIs(units, count, "Name");
             const bool provider = isName && role == ValueRole::kProvider;
             std::string* text = isName && role == ValueRole::kData ? &dataName : nullptr;
-            while (Has(*at, elementEnd, 1) && (base[*at] & ~kTokenFlag) != kAttribute && base[*at] != kCloseStart &&
-                   base[*at] != kCloseEmpty) {
-                if (!WalkValueToken(walk, at, elementEnd, provider, EventValuePart::kProvider, "", ValueRole::kOther, text))
-                    return false;
-            }
+            while ((base[*at] & ~kTokenFlag) != kAttribute && base[*at] != kCloseStart && base[*at] != kCloseEmpty)
+                WalkValueToken(walk, at, elementEnd, provider, EventValuePart::kProvider, "", ValueRole::kOther, text);
         }
     }
-    if (!Has(*at, elementEnd, 1))
-        return false;
-    const uint8_t close = base[(*at)++];
-    if (close == kCloseEmpty)
-        return true;
-    if (close != kCloseStart)
-        return false;
+    if (base[(*at)++] == kCloseEmpty)
+        return;
     const bool wanted = role == ValueRole::kData || role == ValueRole::kBinary;
     const EventValuePart part = role == ValueRole::kBinary ? EventValuePart::kBinary : EventValuePart::kData;
     ValueWalk inner = walk;
     inner.depth = walk.depth + 1;
-    for (;;) {
-        if (!Has(*at, elementEnd, 1))
-            return false;
-        const uint8_t token = base[*at];
-        if (token == kEndElement) {
-            ++*at;
-            return true;
-        }
-        const bool sound = (token & ~kTokenFlag) == kOpenStart
-                               ? WalkValueElement(inner, at, elementEnd, role)
-                               : WalkValueToken(inner, at, elementEnd, wanted, part, dataName, role, nullptr);
-        if (!sound)
-            return false;
+    while (base[*at] != kEndElement) {
+        if ((base[*at] & ~kTokenFlag) == kOpenStart)
+            WalkValueElement(inner, at, role);
+        else
+            WalkValueToken(inner, at, elementEnd, wanted, part, dataName, role, nullptr);
     }
+    ++*at;
 }
 
-// Walks a document from *at to its end-of-stream token, or to `end` when it has none.
-bool WalkValueDocument(const ValueWalk& walk, uint32_t* at, uint32_t end, ValueRole parent)
+// Steps over a document from *at to its end-of-stream token, which lies before `end`.
+void WalkValueDocument(const ValueWalk& walk, uint32_t* at, uint32_t end, ValueRole parent)
 {
     const uint8_t* base = walk.chunk->base;
-    while (Has(*at, end, 1)) {
-        const uint8_t token = base[*at];
-        bool sound;
-        if (token == kEndOfStream) {
-            ++*at;
-            return true;
-        } else if (token == kFragmentHeader) {
-            sound = Has(*at, end, kFragmentHeaderSize);
+    for (uint8_t token = base[*at]; token != kEndOfStream; token = base[*at]) {
+        if (token == kFragmentHeader)
             *at += kFragmentHeaderSize;
-        } else if ((token & ~kTokenFlag) == kOpenStart) {
-            sound = WalkValueElement(walk, at, end, parent);
-        } else if (token == kTemplateInstance) {
-            sound = WalkValueInstance(walk, at, end, parent);
-        } else {
-            sound = false;
-        }
-        if (!sound)
-            return false;
+        else if ((token & ~kTokenFlag) == kOpenStart)
+            WalkValueElement(walk, at, parent);
+        else  // a template instance or a processing instruction
+            WalkValueToken(walk, at, end, false, EventValuePart::kData, "", parent, nullptr);
     }
-    return true;
 }
 
 // The bytes the hex digits of `text` spell, two to a byte, blanks passed over; "" for other text.
@@ -1017,9 +987,12 @@ std::string HexBytes(std::string_view text)
 
 bool ReadEventValues(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventValueSink sink, void* context)
 {
+    if (!DocumentSound(chunk, at, end))
+        return false;
     int expansions = 0;
     const ValueWalk walk{&chunk, false, 0, sink, context, &expansions, 0};
-    return WalkValueDocument(walk, &at, end, ValueRole::kDocument);
+    WalkValueDocument(walk, &at, end, ValueRole::kDocument);
+    return true;
 }
 
 std::string EventValueText(const EventValue& value)

@@ -73,7 +73,9 @@ using EventValueSink = void (*)(void* context, const EventValue& value);
 
 // Walks the whole record whose binary XML lies in [at, end), as sound as
 // ReadEventFields found it, handing each value above to `sink`: slower than
-// ReadEventFields, for the few records whose data matter. False when it does not read.
+// ReadEventFields, for the few records whose data matter. False when it does
+// not read; a template instance or nested value inside it that does not read
+// is passed over.
 bool ReadEventValues(const EvtxChunk& chunk, uint32_t at, uint32_t end, EventValueSink sink, void* context);
 // A value as UTF-8 text: a string's, or a number's in decimal; "" for other types.
 std::string EventValueText(const EventValue& value);

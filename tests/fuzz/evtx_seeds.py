@@ -483,6 +483,72 @@ def facts_chunks():
     }
 
 
+def power_body(event_id, data=(), event=(), more=(), tail=b"\x00"):
+    """A templated record of `event_id` from the EventLog provider (value 5)
+    whose definition holds EventData > `data`, then `event`, in Event's
+    content; values 6 on are `more`, (type, bytes or bytes(chunk offset))
+    pairs, and `tail` follows the instance."""
+    definition = lambda d: d.element("Event", content=[
+        lambda x: x.element("System", content=[
+            lambda x: x.element("Provider", [("Name", lambda x: x.sub(5, 0x01))]),
+            lambda x: x.element("EventID", [("Qualifiers", SUBSTITUTIONS[1])], [SUBSTITUTIONS[0]]),
+            lambda x: x.element("Level", content=[SUBSTITUTIONS[2]]),
+            lambda x: x.element("Keywords", content=[SUBSTITUTIONS[3]]),
+            lambda x: x.element("TimeCreated", [("SystemTime", SUBSTITUTIONS[4])])]),
+        lambda x: x.element("EventData", content=list(data))] + list(event))
+
+    def body(at):
+        def build(places):
+            values = boot_values(event_id=event_id) + [(0x01, "EventLog".encode("utf-16le"))]
+            values += [(kind, value(where) if callable(value) else value) for (kind, value), where in zip(more, places)]
+            return instance(Xml(at).raw(FRAGMENT), definition, values)
+        draft = build([0] * len(more))
+        sizes = [len(value(0) if callable(value) else value) for _, value in more]
+        where, places = draft.at + len(draft.b) - sum(sizes), []
+        for size in sizes:
+            places.append(where)
+            where += size
+        return bytes(build(places).raw(tail).b)
+    return body
+
+
+def power_chunks():
+    """Chunks of power records whose values come in every type and form the
+    power history reads, nested, spoilt, and past the walk's bounds."""
+    named = lambda name, index: (lambda x: x.element("Data", [("Name", lambda x: x.text(name))], [
+        lambda x: x.sub(index, 0x01)]))
+    element = lambda name, *content: (lambda x: x.element(name, content=list(content)))
+    text = lambda t: (lambda x: x.text(t))
+    sub = lambda index: (lambda x: x.sub(index, 0x21))
+    utf16 = lambda t: t.encode("utf-16le")
+    empty_value = FRAGMENT + b"\x00"
+    roots = lambda at: bytes(Xml(at).raw(FRAGMENT).element("Other", content=[text("1")])
+                             .element("EventData", content=[element("Data", text("2"))]).raw(b"\x00").b)
+    values = [(0x01, utf16("abc\0\0")), (0x81, utf16("a\0b\0")), (0x02, b"ab\0c"), (0x02, b"ab"),
+              (0x14, b"\1\0\0\0"), (0x15, bytes(8)), (0x08, b"\7\0\0\0"), (0x0E, b"\1\2"),
+              (0x11, struct.pack("<Q", 1435039248 * 10**7 + EPOCH)), (0x11, b"\1\0\0\0"),
+              (0x01, utf16("2015-06-23T06:00:48Z")), (0x0E, bytes(40)), (0x08, b"\7\0\0\0"), (0x01, utf16("param7")),
+              (0x21, roots), (0x21, empty_value), (0x21, FRAGMENT + b"\x77\x00"),
+              (0x21, FRAGMENT + struct.pack("<BBIII", 0x0C, 1, 1, 0x80, 0) + b"\x00"), (0x01, b"")]
+    data = [named("param1", i) for i in range(6, 14)] + [named("SleepTime", i) for i in range(14, 17)]
+    data += [element("Binary", sub(17)), element("Binary", sub(18))]
+    data += [element("Binary", text(t)) for t in ("0A b1", "0g", "/")]
+    data += [lambda x: x.element("Data", [("Name", lambda x: x.sub(19, 0x01))], [text("x")]),
+             element("Data", sub(21)), element("Data", sub(22)), element("Data", sub(23)), element("Other"),
+             named("param1", 24)]
+
+    def nest(x, n):
+        x.element("D", content=[(lambda x: nest(x, n - 1)) if n > 1 else sub(6)])
+    return {
+        "power-values.evtx": built_chunk([
+            power_body(6008, data, [sub(20), element("Other")], values),
+            power_body(6009, tail=b"\x77"),
+            power_body(6009, event=[lambda x: nest(x, 62)], more=[(0x21, empty_value)]),
+            power_body(6009, [element("Data", *[sub(6)] * 65, lambda x: instance(x, element("Data"), []))],
+                       more=[(0x21, empty_value)])]),
+    }
+
+
 BODIES = {"written": inline_body(), "template": template_body(boot_values()), "tokens": tokens_body}
 # Cuts and patches of one record of each kind that end a chunk at a check of
 # their own: (body, bytes of binary XML kept) and (body, offset, bytes laid
@@ -572,7 +638,7 @@ def seeds(sample):
         "outgrown.evtx": one(headerless(built_chunk([lambda at: b"\x0f\x01\x01\x00\x00"] * 1625, slot=True)),
                              built_chunk([tmpl()], claimed=(1, 2000), slot=True)),
     }
-    for name, data in facts_chunks().items():
+    for name, data in list(facts_chunks().items()) + list(power_chunks().items()):
         out[name] = one(data)
     for name, keep in CUTS:
         out[f"cut-{name}-{keep}.evtx"] = one(record_cut(BODIES[name], keep))
