@@ -1,7 +1,9 @@
 // The power timeline: a lane per file on one time axis, each period on and
 // awake a solid bar, the time after it asleep or hibernated, or off, in a
-// colour of its own; before a log's first period nothing is known and
-// nothing is drawn. Several machines' real use compares at a glance.
+// colour of its own, and a mark across the lane where a machine died, since
+// a crash's few minutes off would not show; before a log's first period
+// nothing is known and nothing is drawn. Several machines' real use
+// compares at a glance.
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +24,7 @@ constexpr double kLaneHeight = 26;
 constexpr double kBarHeight = 16;
 constexpr double kBelow = 44;      // the lower axis labels
 constexpr double kMinWidth = 0.6;  // so that a minute still shows
+constexpr double kDiedWidth = 2.5;
 constexpr size_t kLabelChars = 30;
 
 // The states drawn, and how.
@@ -30,9 +33,10 @@ struct State {
     const char* colour;
     const char* label;
 };
-constexpr State kOn = {"on", "#2e9d46", "on and awake"};
+constexpr State kOn = {"on", kTimelineOnColour, "on and awake"};
 constexpr State kAsleep = {"asleep", "#8e7cc3", "asleep or hibernated"};
 constexpr State kOff = {"off", "#c9ccd1", "off (shut down, restarting, or died)"};
+constexpr State kDied = {"died", kTimelineDiedColour, "died: a crash, reset or power loss"};
 constexpr const char* kInk = "#222";
 constexpr const char* kQuietInk = "#666";
 
@@ -106,11 +110,13 @@ void WritePowerTimelineSvg(FILE* out, const std::vector<ReplayFile>& files)
                   kInk, files.size(), files.size() == 1 ? "" : "s", TimelineClockText(shift).c_str());
     text += buffer;
     double legendX = 16;
-    for (const State* state : {&kOn, &kAsleep, &kOff}) {
+    for (const State* state : {&kOn, &kAsleep, &kOff, &kDied}) {
+        const bool mark = state == &kDied;
         std::snprintf(buffer, sizeof buffer,
-                      "<rect x=\"%.1f\" y=\"34\" width=\"24\" height=\"12\" fill=\"%s\"/><text x=\"%.1f\" y=\"45\" "
-                      "font-size=\"12\" fill=\"%s\">%s</text>\n",
-                      legendX, state->colour, legendX + 30, kInk, state->label);
+                      "<rect x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\" fill=\"%s\"/><text x=\"%.1f\" "
+                      "y=\"45\" font-size=\"12\" fill=\"%s\">%s</text>\n",
+                      legendX + (mark ? 11 : 0), mark ? 31 : 34, mark ? kDiedWidth : 24.0, mark ? 18 : 12,
+                      state->colour, legendX + 30, kInk, state->label);
         text += buffer;
         legendX += 60 + 7 * std::char_traits<char>::length(state->label);
     }
@@ -140,6 +146,16 @@ void WritePowerTimelineSvg(FILE* out, const std::vector<ReplayFile>& files)
                           piece.state->colour);
             text += buffer;
             AppendXmlText(&text, piece.tip);
+            text += "</title></rect>\n";
+        }
+        for (const PowerPeriod& p : file.power.periods) {
+            if (p.ended != PowerEnded::kDied)
+                continue;
+            std::snprintf(buffer, sizeof buffer,
+                          "<rect class=\"%s\" x=\"%.2f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"%s\"><title>",
+                          kDied.name, x(p.end) - kDiedWidth / 2, top + 1, kDiedWidth, kLaneHeight - 2, kDied.colour);
+            text += buffer;
+            AppendXmlText(&text, "died, last known to run " + IsoTime(p.end));
             text += "</title></rect>\n";
         }
         text += "</g>\n";

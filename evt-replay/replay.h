@@ -225,6 +225,10 @@ bool PowerFromBytes(const std::string& bytes, PowerHistory* power);
 void WritePowerTimelineSvg(FILE* out, const std::vector<ReplayFile>& files);
 
 // --- timeline_svg.cpp
+// Colours both timelines draw with: a machine on (a running cycle), and the
+// mark of one that died.
+constexpr const char* kTimelineOnColour = "#2e9d46";
+constexpr const char* kTimelineDiedColour = "#c62828";
 // Writes an SVG timeline of the cycles of `files` to `out`: one file's in a
 // panel, several files' a lane each on one time axis, written as it goes.
 void WriteTimelineSvg(FILE* out, const std::vector<ReplayFile>& files);

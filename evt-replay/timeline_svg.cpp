@@ -52,9 +52,9 @@ constexpr int64_t kWeek = 7 * kDay;
 constexpr int64_t kMondayShift = 3 * kDay;  // 1970-01-01 was a Thursday
 
 constexpr const char* kStoppedColour = "#3a6fb0";
-constexpr const char* kDiedColour = "#c62828";
+constexpr const char* kDiedColour = kTimelineDiedColour;
 constexpr const char* kDiedBodyColour = "#f0a8a8";
-constexpr const char* kRunningColour = "#2e9d46";
+constexpr const char* kRunningColour = kTimelineOnColour;
 constexpr const char* kCutColour = "#9aa3ad";
 constexpr const char* kLaneColour = "#eef0f3";
 constexpr const char* kDamageColour = "#e89a1c";

@@ -281,7 +281,11 @@ PowerHistory BuildPowerHistory(std::vector<PowerEvent> events, std::vector<int64
             // the wake's record after the resume it states: stamped before the
             // open period began, they are the period before's. The event log
             // service's own are never late: before the start, the clock was set back.
-            if (last && !last->ending && mark.rank != kWeak && mark.time < last->period.start)
+            // A resume stamped as its sleep began opens a period the wake's
+            // record has not yet placed: the sleep it states is the one before.
+            const bool unplacedResume = last && last->startRank == kWeak && last->family != Family::kFull &&
+                                        mark.rank == kPrecise && mark.time - last->period.start <= kStartCluster;
+            if (last && !last->ending && mark.rank != kWeak && (mark.time < last->period.start || unplacedResume))
                 last = built.size() > 1 ? &built[built.size() - 2] : nullptr;
             if (!last)
                 continue;  // the log starts after the period began

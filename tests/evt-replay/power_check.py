@@ -7,13 +7,18 @@ power records, as python3-evtx reads them.
 Each .evtx log's starts and ends, counted by kind straight from the records
 that tell them, must be what --power tells; a .evt log's periods are its
 boot cycles. Every format and any number of workers tell the same history.
+So does the made-up office of the README's picture: each period at the
+seconds it was written for, a died one marked in its lane.
 """
+import calendar
 import csv
 import io
 import json
 import os
 import subprocess
 import sys
+import tempfile
+import time
 import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -21,6 +26,7 @@ import require  # noqa: E402
 
 Evtx = require.module("Evtx.Evtx", "python3-evtx")
 NS = "{http://schemas.microsoft.com/win/2004/08/events/event}"
+SVG = "{http://www.w3.org/2000/svg}"
 KERNEL = "Microsoft-Windows-"
 
 
@@ -67,9 +73,31 @@ def run(replay, arguments):
     return done.stdout.decode()
 
 
+def office_problems(replay):
+    """The made-up office (records written out, which python3-evtx does not read): every
+    period as written, a mark per died period."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs"))
+    import timeline_power_fleet as office  # noqa: E402
+    problems, seconds = [], lambda text: text and calendar.timegm(time.strptime(text, "%Y-%m-%dT%H:%M:%SZ"))
+    with tempfile.TemporaryDirectory() as work:
+        subprocess.run([sys.executable, office.__file__, work], stdout=subprocess.DEVNULL, check=True)
+        paths, svg = [os.path.join(work, name + ".evtx") for name, *_ in office.FLEET], os.path.join(work, "p.svg")
+        files = json.loads(run(replay, ["--utc", "--format=json", "--timeline=" + svg] + paths))
+        lanes = [g for g in ElementTree.parse(svg).getroot().iter(SVG + "g") if g.get("class") == "lane"]
+        for (name, _, _, periods), told, lane in zip(office.FLEET, files, lanes):
+            got = [(seconds(p["start"]), p["began"], seconds(p["end"]) or end, p["ended"])
+                   for p, (*_, end, _, _) in zip(reversed(told["periods"]), periods)]
+            if got != [tuple(p[:4]) for p in periods]:
+                problems.append("%s: %d periods told, not as written" % (name, len(told["periods"])))
+            marks = len(lane.findall(SVG + "rect[@class='died']"))
+            if marks != sum(p[3] == "died" for p in periods):
+                problems.append("%s: %d died marks" % (name, marks))
+    return problems
+
+
 def main():
     replay, evt, evtxs = sys.argv[1], sys.argv[2], sys.argv[3:]
-    problems = []
+    problems = office_problems(replay)
     files = json.loads(run(replay, ["--format=json", evt] + evtxs))
     for path, told in zip(evtxs, files[1:]):
         began, ended = independent_counts(path)
