@@ -134,10 +134,51 @@ RecordWalk WalkRecords(const RecordStream& stream)
     return walk;
 }
 
-// Gives each cycle the machine its boot record names, and each died cycle the
-// time of its last record.
-void AddRecordFacts(const RecordWalk& walk, const LogFacts& facts, std::vector<ReplayCycle>* cycles)
+// A record's number as the boot markers carry it: its identifier's low half.
+int64_t MarkerNumber(const PowerEvent* event)
 {
+    return static_cast<uint32_t>(event->record);
+}
+
+// The event log service's 6008s that state a time, by record number: each
+// is written among the start-up records of the boot after a crash.
+std::vector<const PowerEvent*> StatedCrashes(const std::vector<PowerEvent>& events)
+{
+    std::vector<const PowerEvent*> crashes;
+    for (const PowerEvent& event : events) {
+        if (event.source == PowerSource::kEventLog && event.id == kPowerUnexpectedId && event.lastRunning > 0)
+            crashes.push_back(&event);
+    }
+    std::sort(crashes.begin(), crashes.end(),
+              [](const PowerEvent* a, const PowerEvent* b) { return MarkerNumber(a) < MarkerNumber(b); });
+    return crashes;
+}
+
+// The last moment known to run that the 6008 of walk.boots[b] states: of the
+// 6008 nearest that boot marker by record number, and nearer to it than to
+// the markers beside it; 0 when there is none.
+int64_t StatedLastRunning(const std::vector<BootMarker>& boots, size_t b, const std::vector<const PowerEvent*>& crashes)
+{
+    const int64_t number = boots[b].number;
+    const auto gap = [](const PowerEvent* event, int64_t marker) { return std::abs(MarkerNumber(event) - marker); };
+    const auto after = std::lower_bound(crashes.begin(), crashes.end(), number,
+                                        [](const PowerEvent* event, int64_t n) { return MarkerNumber(event) < n; });
+    const PowerEvent* nearest = after != crashes.end() ? *after : nullptr;
+    if (after != crashes.begin() && (!nearest || gap(*(after - 1), number) < gap(nearest, number)))
+        nearest = *(after - 1);
+    if (!nearest || (b + 1 < boots.size() && gap(nearest, boots[b + 1].number) <= gap(nearest, number)) ||
+        (b > 0 && gap(nearest, boots[b - 1].number) <= gap(nearest, number)))
+        return 0;
+    return nearest->lastRunning;
+}
+
+// Gives each cycle the machine its boot record names, and each died cycle the
+// last moment known to run: what the next boot's 6008 states when that lies
+// within the cycle, else the time of its last record.
+void AddRecordFacts(const RecordWalk& walk, const LogFacts& facts, const std::vector<PowerEvent>& events,
+                    std::vector<ReplayCycle>* cycles)
+{
+    const std::vector<const PowerEvent*> crashes = StatedCrashes(events);
     for (size_t r = 0; r < cycles->size() && r < walk.boots.size(); ++r) {
         ReplayCycle& cycle = (*cycles)[r];
         for (auto it = facts.bootHosts.rbegin(); it != facts.bootHosts.rend(); ++it) {
@@ -146,8 +187,13 @@ void AddRecordFacts(const RecordWalk& walk, const LogFacts& facts, std::vector<R
                 break;
             }
         }
-        if (cycle.state == CycleState::kDied)
-            cycle.diedAfter = walk.boots[r].lastRecord;
+        if (cycle.state != CycleState::kDied)
+            continue;
+        cycle.diedAfter = walk.boots[r].lastRecord;
+        // A died cycle is never the newest: the next boot is the row before.
+        const int64_t stated = r > 0 ? StatedLastRunning(walk.boots, r - 1, crashes) : 0;
+        if (stated > 0 && stated >= cycle.start && stated <= (*cycles)[r - 1].start)
+            cycle.diedAfter = stated;
     }
 }
 
@@ -233,11 +279,14 @@ bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
     struct stat status {};
     const bool rereadable = stat(source, &status) == 0 && S_ISREG(status.st_mode);
     LogFacts facts;
+    // The cycles take from the power records only what 6008 states of a crash.
     std::vector<PowerEvent> powerEvents;
-    facts.power = powerWanted ? &powerEvents : nullptr;
+    facts.power = powerWanted || gatherCycles ? &powerEvents : nullptr;
+    facts.crashesOnly = !powerWanted;
     for (int attempt = 0; attempt < (rereadable ? kScanAttempts : 1); ++attempt) {
         // Loaded afresh each time: the record source takes the stream over.
         EventLogScript script;
+        powerEvents.clear();
         if (!LoadSavedLog(source, &script, &file->skipped, error, &facts))
             return false;
         if (attempt == 0)
@@ -260,7 +309,7 @@ bool ReplaySavedLog(const char* path, ReplayFile* file, std::string* error)
         file->text = RecordedWindowSoFar().text;
         if (gatherCycles) {
             file->cycles = TableCycles(offset);
-            AddRecordFacts(walk, facts, &file->cycles);
+            AddRecordFacts(walk, facts, powerEvents, &file->cycles);
             // Cut short after its newest cycle, the log no longer says how that cycle ended.
             if (file->skipped.newestMissing && !file->cycles.empty() &&
                 file->cycles[0].state == CycleState::kRunning)

@@ -188,8 +188,10 @@ std::string RecordString(const uint8_t* record, uint32_t length, uint32_t at, ui
 void FillFacts(const uint8_t* newest, const uint8_t* boot, const uint8_t* uptime, bool systemRecords, LogFacts* facts)
 {
     std::vector<PowerEvent>* power = facts->power;
+    const bool crashesOnly = facts->crashesOnly;
     *facts = LogFacts{};
     facts->power = power;
+    facts->crashesOnly = crashesOnly;
     facts->systemRecords = systemRecords;
     const uint8_t* named = boot ? boot : newest;
     if (named)
@@ -412,7 +414,7 @@ bool ParseEvtImageInPlace(std::shared_ptr<const uint8_t> image, size_t size, Rec
               systemRecords, facts);
     if (facts->power) {
         for (const RecordSpan& span : spans)
-            NoteEvtPowerEvent(recordAt(span.offset), span.size, facts->power);
+            NoteEvtPowerEvent(recordAt(span.offset), span.size, facts->crashesOnly, facts->power);
     }
     facts->bootHosts = std::move(bootHosts);
     MeasureCut(data, ring.size, extent, spans.size(), newest, &damage);

@@ -358,7 +358,8 @@ void ReadChunk(const uint8_t* base, uint32_t available, std::vector<uint8_t>* ou
         }
         if (eventId == kUptimeEventId)
             KeepNewer(&uptimeTaken, id, at, size);
-        if (facts->facts->power && MayBePowerEvent(static_cast<uint16_t>(eventId)))
+        if (facts->facts->power && MayBePowerEvent(static_cast<uint16_t>(eventId)) &&
+            (!facts->facts->crashesOnly || eventId == kPowerUnexpectedId))
             NoteEvtxPowerEvent(chunk, at + kRecordHeaderSize, at + size - 4, id, fields, facts->facts->power);
         if (fields.systemChannel && !facts->facts->systemRecords) {
             facts->facts->systemRecords = true;
@@ -469,8 +470,10 @@ bool BeginEvtxWalk(const uint8_t* header, size_t size, uint64_t fileSize, size_t
     // that always finds them is the walk that is tested.
     walk->factsWalk.facts = facts ? facts : &walk->unwantedFacts;
     std::vector<PowerEvent>* power = walk->factsWalk.facts->power;
+    const bool crashesOnly = walk->factsWalk.facts->crashesOnly;
     *walk->factsWalk.facts = LogFacts{};
     walk->factsWalk.facts->power = power;
+    walk->factsWalk.facts->crashesOnly = crashesOnly;
     walk->records = RecordBlock(expectedRecords * kOutSize);
     walk->chunksCounted = GetU16(header + kChunkCountAt);
     walk->nextId = GetU64(header + kNextRecordIdAt);

@@ -148,12 +148,14 @@ void NoteEvtxPowerEvent(const EvtxChunk& chunk, uint32_t at, uint32_t end, uint6
 
 // Only the event log service's own records count; 6008's data, where the
 // record holds them, give the last moment known to run.
-void NoteEvtPowerEvent(const uint8_t* record, uint32_t size, std::vector<PowerEvent>* events)
+void NoteEvtPowerEvent(const uint8_t* record, uint32_t size, bool crashesOnly, std::vector<PowerEvent>* events)
 {
     if (size < kEvtFixedSize + 2 * (kEventLogSource.size() + 1))
         return;
     const uint16_t id = GetU16(record + kEvtEventIdAt);
     if (id != kPowerServiceStartId && id != kPowerServiceStopId && id != kPowerUnexpectedId && id != kPowerBootMarkerId)
+        return;
+    if (crashesOnly && id != kPowerUnexpectedId)
         return;
     for (size_t i = 0; i <= kEventLogSource.size(); ++i) {
         const uint16_t want = i < kEventLogSource.size() ? static_cast<uint8_t>(kEventLogSource[i]) : 0;

@@ -46,6 +46,7 @@ struct LogFacts {
     // Where the readers append the log's power records (power/power_events.h);
     // null, as it is unless a caller asks, for none. Kept when the rest is filled.
     std::vector<PowerEvent>* power = nullptr;
+    bool crashesOnly = false;  // with power: only the 6008s, which say when a crash came
 };
 
 // Reads a legacy .evt image (its ring unrolled, newest record first) into

@@ -12,6 +12,7 @@ Each file's host and stated zone are as python3-evtx (or evtexport for .evt)
 reads its records: the computer of the newest boot record, the last data
 item of the newest event 6013.
 """
+import calendar
 import csv
 import datetime
 import io
@@ -22,6 +23,7 @@ import pty
 import select
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -137,7 +139,18 @@ def log_facts(path):
 
 
 BOOT_HOSTS = {}  # {path: the computer of each boot record, newest first}
+UNEXPECTED = 0x80001778  # "the previous system shutdown was unexpected", with its Binary of two SYSTEMTIMEs
 
+
+def crash_times(path):
+    """(written, the UTC moment stated) of every 6008 of an .evtx log, as evtxexport reads them."""
+    times = []
+    for block in subprocess.run(["evtxexport", path], capture_output=True, text=True, check=True).stdout.split("\n\n"):
+        if re.search(r"Event identifier\s*: 0x%08x" % (UNEXPECTED & 0xFFFF), block):
+            written = datetime.datetime.strptime(re.search(r"Written time\s*: (.{20})", block).group(1), "%b %d, %Y %H:%M:%S")
+            stated = struct.unpack_from("<8H", bytes.fromhex(re.findall(r"String: \d+\s*: ([0-9A-F]{64,})", block)[-1]), 16)
+            times.append((calendar.timegm(written.timetuple()), calendar.timegm(stated[:2] + stated[3:7])))
+    return times
 
 def text_cycles(text):
     """The title and the cycles of one file's plain output, times as instants."""
@@ -262,6 +275,16 @@ class Check:
         write_many_cycles(self.sixty, 60)
         with open(self.empty, "wb") as out:
             out.write(evt_writer.evt([], 0x100))
+        # Died cycles whose next boot's 6008 states a time within them (an hour later as local time), none,
+        # and one past the next boot: the last two died after their last record.
+        self.crashes, start, records = os.path.join(work, "crashes.evt"), 1300000000, []
+        systemtime = lambda when: struct.pack("<8H", *time.gmtime(when)[:2], 0, *time.gmtime(when)[2:6], 0)  # noqa: E731
+        for boot, stated in ((start + 3600 * i, s) for i, s in enumerate((0, 200, 0, 5000))):  # boot i's 6008 of cycle i - 1
+            records += [(boot, UNEXPECTED, 1, systemtime(boot + stated) + systemtime(boot - 3600 + stated))] * bool(stated)
+            records += [(boot, BOOT, 4, b""), (boot + 100, 0x40000001, 4, b"")]
+        self.died_want = {(self.crashes, 4): start + 200, (self.crashes, 3): start + 3700, (self.crashes, 2): start + 7300}
+        records = [evt_writer.record(n + 1, *r[:3], source="EventLog", computer="PC", data=r[3]) for n, r in enumerate(records)]
+        open(self.crashes, "wb").write(evt_writer.evt(records, 0x30 + sum(map(len, records)) + 0x128))
         self.pacific = os.path.join(work, "pacific.evtx")
         with open(samples[1], "rb") as f, open(self.pacific, "wb") as out:
             out.write(f.read()[:PACIFIC_CUT])
@@ -456,6 +479,23 @@ class Check:
         zones = {p: "UTC" if utc else TZ_IN_FORCE for p in paths}
         return (files_problems(list(got.items()), self.expected(paths), utc) + self.fields_problems(fields, zones)
                 + self.host_problems(hosts))
+
+    def died_after(self, out, paths):
+        """Each died cycle's died_after: what the 6008 written as the next boot began states, when within the
+        cycle; else its last record's time (self.died_want, or within the cycle). None for other cycles."""
+        rows, problems, exact = list(csv.DictReader(io.StringIO(out.stdout.decode(), newline=""))), [], 0
+        for path in paths:
+            cycles = {int(r["index"]): r for r in rows if r["file"] == path}
+            crashes = crash_times(path) if path.endswith(".evtx") else []
+            for index, row in cycles.items():  # the newest cycle's "following" is its own start
+                start, got, following = (datetime.datetime.fromisoformat(text).timestamp() if text else None for text in
+                                         (row["start"], row["died_after"], cycles.get(index - 1, row)["start"]))
+                stated = [t for written, t in crashes if abs(written - following) <= 600 and start <= t <= following]
+                want = stated[0] if stated else self.died_want.get((path, index))
+                exact += want is not None
+                if (row["state"] == "died") != (got is not None) or (got != want if want else got and not start <= got <= following):
+                    problems.append("%s: cycle %d %s after %s, expected %s" % (path, index, row["state"], row["died_after"], want))
+        return problems + ([] if exact else ["no cycle whose died_after is known"])
 
     def host_problems(self, hosts):
         """Each cycle's host, {path: [host]}, is its own boot record's."""
@@ -801,6 +841,8 @@ def main():
             ("timeline of no name", ["--timeline=", evt], c.refused("--timeline needs a file name"), []),
             ("timeline to stdout", ["--timeline=-", evt], c.refused("--timeline needs a file name"), [], {"cwd": work}),
             ("timeline as the umask gives", ["--timeline=" + c.svg, evt], c.timeline_mode, []),
+            ("died_after, real logs", ["--format=csv", "--utc", evt, evtx], c.died_after, [evt, evtx]),
+            ("died_after, 6008 missing or out of its cycle", ["--format=csv", "--utc", c.crashes], c.died_after, [c.crashes]),
             ("csv, a quote in the file name", ["--format=csv", c.quoted], c.csv_name, [c.quoted]),
             ("csv, a line break in the file name", ["--format=csv", c.broken], c.csv_name, [c.broken]),
             ("csv offsets of half and whole hours", ["--format=csv", evt], c.zone_offsets, [evt]),

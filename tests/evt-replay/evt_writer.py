@@ -14,14 +14,15 @@ import sys
 BOOT, STOP = 0x80001779, 0x80001776
 
 
-def record(number, time_written, event_id, event_type, size=0x40, source=None, computer="", strings=()):
+def record(number, time_written, event_id, event_type, size=0x40, source=None, computer="", strings=(), data=b""):
     """A record; with `source`, its source and computer names follow the fixed part, as the service writes them,
-    then its `strings`."""
+    then its `strings`, then its binary `data`."""
     names = ("%s\0%s\0" % (source, computer)).encode("utf-16-le") if source is not None else b""
     texts = "".join(t + "\0" for t in strings).encode("utf-16-le")
-    size = max(size, (0x38 + len(names) + len(texts) + 4 + 3) // 4 * 4)
+    size = max(size, (0x38 + len(names) + len(texts) + len(data) + 4 + 3) // 4 * 4)
     body = struct.pack("<IIIIIIHHHHIIIIII", size, 0x654C664C, number, time_written - 60, time_written,
-                       event_id, event_type, len(strings), 0, 0, 0, 0x38 + len(names), 0, 0, 0, 0) + names + texts
+                       event_id, event_type, len(strings), 0, 0, 0, 0x38 + len(names), 0, 0, len(data),
+                       0x38 + len(names) + len(texts) if data else 0) + names + texts + data
     return body + b"\0" * (size - len(body) - 4) + struct.pack("<I", size)
 
 
