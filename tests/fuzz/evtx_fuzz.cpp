@@ -34,6 +34,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ParseEvtxImage(data, size, &again, &skipped, &error, &facts);
     }
     CheckPowerHistory(power);
+    // Asked for the crash records alone, the reader keeps exactly those of the full list.
+    LogFacts crashFacts;
+    std::vector<PowerEvent> crashes;
+    crashFacts.power = &crashes;
+    crashFacts.crashesOnly = true;
+    RecordStream crashStream;
+    ParseEvtxImage(data, size, &crashStream, &skipped, &error, &crashFacts);
+    size_t nextCrash = 0;
+    for (const PowerEvent& event : power) {
+        if (event.id != kPowerUnexpectedId)
+            continue;
+        if (nextCrash >= crashes.size() || crashes[nextCrash].record != event.record ||
+            crashes[nextCrash].lastRunning != event.lastRunning)
+            __builtin_trap();
+        ++nextCrash;
+    }
+    if (nextCrash != crashes.size())
+        __builtin_trap();
     // Every record is one whole 64-byte record, laid newest first.
     for (size_t i = 0; i < stream.newestFirst.size(); ++i) {
         const RecordSpan& span = stream.newestFirst[i];
