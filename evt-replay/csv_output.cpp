@@ -57,9 +57,8 @@ void WriteCsvHeader(FILE* out)
 // Its host is its boot record's, the log's where that names none.
 void WriteCsvRows(FILE* out, const ReplayFile& file)
 {
-    int biasMinutes = 0;
-    std::string_view zoneName;
-    const std::string bias = SplitStatedZone(file.zoneStated, &biasMinutes, &zoneName) ? std::to_string(biasMinutes) : "";
+    const StatedZoneFields zone = ZoneFieldsOf(file);
+    const std::string bias = zone.biasStated ? std::to_string(zone.bias) : "";
     std::string line;
     for (size_t i = 0; i < file.cycles.size(); ++i) {
         const ReplayCycle& cycle = file.cycles[i];
@@ -77,7 +76,7 @@ void WriteCsvRows(FILE* out, const ReplayFile& file)
         line += CycleStateWord(cycle.state);
         // The bias apart, so that the stated name is the data, not a cell made safe.
         const std::string& host = cycle.host.empty() ? file.host : cycle.host;
-        for (std::string_view text : {std::string_view(host), zoneName, std::string_view(file.zoneUsed)}) {
+        for (std::string_view text : {std::string_view(host), zone.name, std::string_view(file.zoneUsed)}) {
             line += ',';
             AppendCsvText(&line, text);
         }

@@ -81,16 +81,12 @@ std::string JsonFileText(const ReplayFile& file, bool oneLine)
         if (CycleInRange(file, i))
             cycles.push_back(CycleJson(i + 1, file.cycles[i], file.host));
     }
-    int biasMinutes = 0;
-    std::string_view zoneName;
-    Json bias = nullptr;
-    if (SplitStatedZone(file.zoneStated, &biasMinutes, &zoneName))
-        bias = biasMinutes;
+    const StatedZoneFields zone = ZoneFieldsOf(file);
     return Dumped(Json{{"file", file.path},
                        {"host", file.host},
-                       {"zone_stated", zoneName},
+                       {"zone_stated", zone.name},
                        {"zone_used", file.zoneUsed},
-                       {"zone_bias", std::move(bias)},
+                       {"zone_bias", zone.biasStated ? Json(zone.bias) : Json(nullptr)},
                        {"title", file.title},
                        {"skipped", SkippedJson(file.skipped)},
                        {"log_end", file.anyRecord ? Json(IsoTime(file.logEnd)) : Json(nullptr)},

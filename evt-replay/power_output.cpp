@@ -86,12 +86,11 @@ void WritePowerCsvHeader(FILE* out)
 // start and end, the seconds on in on_seconds, and alone fills the last two fields.
 void WritePowerCsvRows(FILE* out, const ReplayFile& file)
 {
-    int biasMinutes = 0;
-    std::string_view zoneName;
-    const std::string bias = SplitStatedZone(file.zoneStated, &biasMinutes, &zoneName) ? std::to_string(biasMinutes) : "";
+    const StatedZoneFields zone = ZoneFieldsOf(file);
+    const std::string bias = zone.biasStated ? std::to_string(zone.bias) : "";
     std::string line;
     const auto tail = [&](const std::string& lastFields) {
-        for (std::string_view text : {std::string_view(file.host), zoneName, std::string_view(file.zoneUsed)}) {
+        for (std::string_view text : {std::string_view(file.host), zone.name, std::string_view(file.zoneUsed)}) {
             line += ',';
             AppendCsvText(&line, text);
         }
@@ -145,16 +144,12 @@ std::string PowerJsonText(const ReplayFile& file, bool oneLine)
         began[PowerBeganWord(static_cast<PowerBegan>(i))] = totals.began[i];
     for (size_t i = 0; i < kPowerEndedKinds; ++i)
         ended[PowerEndedWord(static_cast<PowerEnded>(i))] = totals.ended[i];
-    int biasMinutes = 0;
-    std::string_view zoneName;
-    Json bias = nullptr;
-    if (SplitStatedZone(file.zoneStated, &biasMinutes, &zoneName))
-        bias = biasMinutes;
+    const StatedZoneFields zone = ZoneFieldsOf(file);
     return DumpedJson(Json{{"file", file.path},
                            {"host", file.host},
-                           {"zone_stated", zoneName},
+                           {"zone_stated", zone.name},
                            {"zone_used", file.zoneUsed},
-                           {"zone_bias", std::move(bias)},
+                           {"zone_bias", zone.biasStated ? Json(zone.bias) : Json(nullptr)},
                            {"skipped", Json{{"chunks", file.skipped.chunks},
                                             {"records", file.skipped.records},
                                             {"recovered", file.skipped.recovered}}},

@@ -159,6 +159,14 @@ std::string StatedZone(std::string_view stated, bool* fixed);
 // A stated zone's bias, minutes behind UTC, and its name ("Pacific Standard
 // Time"); false, with the whole text as its name, when it begins with none.
 bool SplitStatedZone(std::string_view stated, int* bias, std::string_view* name);
+// A file's stated zone as the outputs give it: its name, and its bias apart
+// where it states one, so that no cell begins with a sign.
+struct StatedZoneFields {
+    std::string_view name;
+    bool biasStated = false;
+    int bias = 0;
+};
+StatedZoneFields ZoneFieldsOf(const ReplayFile& file);
 // The name of the zone in force: TZ's value, or the system's zone.
 std::string ZoneInForce();
 // Makes `tz` (null: unset) the TZ in force.

@@ -106,6 +106,13 @@ bool SplitStatedZone(std::string_view stated, int* bias, std::string_view* name)
     return biasRead;
 }
 
+StatedZoneFields ZoneFieldsOf(const ReplayFile& file)
+{
+    StatedZoneFields fields;
+    fields.biasStated = SplitStatedZone(file.zoneStated, &fields.bias, &fields.name);
+    return fields;
+}
+
 std::string StatedZone(std::string_view stated, bool* fixed)
 {
     *fixed = false;
